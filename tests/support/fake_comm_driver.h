@@ -1,0 +1,154 @@
+// A scriptable comm driver for unit tests: ports that exist or not, a line whose incoming
+// bytes a test pushes (from any thread), transfers that finish, pend, end short or fail, and a
+// log of every call in order.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "serial/comm_driver.h"
+
+namespace countryset::testing {
+
+// How one transfer goes. The default finishes at once with every byte asked for (for a read:
+// as many as are queued).
+struct TransferScript {
+    // Finished, Pending, or Failed (refused at once).
+    IoStatus start = IoStatus::Finished;
+    // While pending: how many GetOverlappedResult calls report Incomplete before the end.
+    int incompleteReports = 0;
+    // While pending: Finished or Failed.
+    IoStatus end = IoStatus::Finished;
+    // Bytes reported as moved; unset means all that could be moved. A read never places more
+    // than it asked for or than is queued, whatever it reports.
+    std::optional<std::uint32_t> reported;
+};
+
+class FakeCommDriver : public CommDriver {
+  public:
+    FakeCommDriver();
+    ~FakeCommDriver() override;
+
+    // --- scripting -------------------------------------------------------------------------
+    // Every name exists unless removed here; a held port exists but cannot be opened either.
+    void SetPortExists(const std::string& name, bool exists);
+    void RefuseLineSettings(bool refuse);
+    // The n-th CreateEvent call (1-based, counted from construction) fails.
+    void FailCreateEvent(int callNumber);
+    void FailCreateThread(bool fail);
+    void QueueWriteScript(TransferScript script);
+    void QueueReadScript(TransferScript script);
+    // Bytes arriving on the line; wakes a WaitCommEvent whose mask holds EV_RXCHAR.
+    void PushIncoming(std::string_view bytes);
+    // Called with the bytes of each WriteFile, outside the driver's lock, so it may push a
+    // reply: the modem's part.
+    void SetWriteHook(std::function<void(std::string_view)> hook);
+    // Called after each Sleep is recorded, with the total milliseconds slept so far.
+    void SetSleepHook(std::function<void(std::uint32_t)> hook);
+    // Time(): the hook when set; otherwise the fake clock, which moves by the step per call.
+    void SetClock(std::function<std::time_t()> clock);
+    void SetTime(std::time_t now, std::time_t stepPerCall = 0);
+
+    // --- observation -----------------------------------------------------------------------
+    // Each call as "Name arg arg", in order, from every thread.
+    std::vector<std::string> Calls() const;
+    // Only the calls whose name is one of those given.
+    std::vector<std::string> Calls(std::set<std::string> names) const;
+    std::size_t QueuedIncoming() const;
+    // Every byte that writes moved, in order.
+    std::string Written() const;
+    std::vector<std::uint32_t> Sleeps() const;
+    std::vector<std::string> DebugOutput() const;
+    std::optional<DCB> LastDcb() const;
+    std::optional<CommTimeouts> LastTimeouts() const;
+    std::uint32_t Mask() const;
+    bool Dtr() const;
+    int OpenPorts() const;
+    int OpenEvents() const;
+    // CloseHandle calls on handles that were not open.
+    int BadCloses() const;
+    int WaitCalls() const;
+
+    // --- CommDriver ------------------------------------------------------------------------
+    CommHandle CreateFile(std::string_view portName) override;
+    bool CloseHandle(CommHandle handle) override;
+    CommHandle CreateEvent() override;
+    bool SetCommMask(CommHandle port, std::uint32_t mask) override;
+    bool WaitCommEvent(CommHandle port, std::uint32_t* events) override;
+    bool SetupComm(CommHandle port, std::uint32_t inQueue, std::uint32_t outQueue) override;
+    bool PurgeComm(CommHandle port, std::uint32_t flags) override;
+    bool SetCommTimeouts(CommHandle port, const CommTimeouts& timeouts) override;
+    bool GetCommState(CommHandle port, DCB* dcb) override;
+    bool SetCommState(CommHandle port, const DCB& dcb) override;
+    bool EscapeCommFunction(CommHandle port, std::uint32_t function) override;
+    bool ClearCommError(CommHandle port, std::uint32_t* queuedIn) override;
+    IoStatus ReadFile(CommHandle port, void* dest, std::uint32_t count, std::uint32_t* done,
+                      OverlappedBlock* block) override;
+    IoStatus WriteFile(CommHandle port, const void* src, std::uint32_t count, std::uint32_t* done,
+                       OverlappedBlock* block) override;
+    IoStatus GetOverlappedResult(CommHandle port, OverlappedBlock* block, std::uint32_t* done,
+                                 bool wait) override;
+    bool CreateThread(std::function<void()> body, std::thread& thread) override;
+    void Sleep(std::uint32_t milliseconds) override;
+    std::time_t Time() override;
+    void OutputDebugString(std::string_view text) override;
+
+  private:
+    enum class HandleKind { Port, Event };
+    struct Pending {
+        TransferScript script;
+        int reportsLeft = 0;
+    };
+
+    void Log(std::string entry);  // caller holds m_mutex
+    bool IsOpenPort(CommHandle port) const;
+    std::uint32_t MoveIncoming(void* dest, std::uint32_t count);  // caller holds m_mutex
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_calls;
+
+    std::set<std::string> m_missingPorts;
+    bool m_refuseSettings = false;
+    std::set<int> m_failingEvents;
+    int m_eventCalls = 0;
+    bool m_failThread = false;
+    std::deque<TransferScript> m_writeScripts;
+    std::deque<TransferScript> m_readScripts;
+    std::map<const OverlappedBlock*, Pending> m_pending;
+
+    std::map<CommHandle, HandleKind> m_open;
+    CommHandle m_nextHandle = 100;
+    int m_badCloses = 0;
+
+    std::deque<char> m_incoming;
+    std::string m_written;
+    std::uint32_t m_mask = 0;
+    std::uint64_t m_maskChanges = 0;
+    std::uint64_t m_maskChangesSeen = 0;
+    int m_waitCalls = 0;
+    bool m_dtr = false;
+    std::optional<DCB> m_dcb;
+    std::optional<CommTimeouts> m_timeouts;
+
+    std::vector<std::uint32_t> m_sleeps;
+    std::uint32_t m_slept = 0;
+    std::vector<std::string> m_debug;
+    std::time_t m_now = 1000000;
+    std::time_t m_step = 0;
+
+    std::function<void(std::string_view)> m_writeHook;
+    std::function<void(std::uint32_t)> m_sleepHook;
+    std::function<std::time_t()> m_clock;
+};
+
+}  // namespace countryset::testing
