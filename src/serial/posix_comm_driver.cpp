@@ -1,0 +1,699 @@
+#include "serial/posix_comm_driver.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <new>
+#include <optional>
+
+namespace countryset {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct BaudEntry {
+    std::uint32_t rate;
+    speed_t speed;
+};
+
+constexpr BaudEntry kBaudRates[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+};
+
+std::optional<speed_t> SpeedOf(std::uint32_t rate) {
+    for (const BaudEntry& entry : kBaudRates) {
+        if (entry.rate == rate) {
+            return entry.speed;
+        }
+    }
+    return std::nullopt;
+}
+
+std::uint32_t RateOf(speed_t speed) {
+    for (const BaudEntry& entry : kBaudRates) {
+        if (entry.speed == speed) {
+            return entry.rate;
+        }
+    }
+    return 0;
+}
+
+std::optional<tcflag_t> CharacterSizeOf(std::uint8_t byteSize) {
+    switch (byteSize) {
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        case 8:
+            return CS8;
+        default:
+            return std::nullopt;
+    }
+}
+
+// Milliseconds left until the deadline, for poll(); -1 waits without end.
+int PollTimeout(const std::optional<Clock::time_point>& deadline) {
+    if (!deadline) {
+        return -1;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
+    if (left.count() <= 0) {
+        return 0;
+    }
+    return left.count() > 60000 ? 60000 : static_cast<int>(left.count());
+}
+
+std::optional<Clock::time_point> DeadlineAfter(std::uint64_t milliseconds) {
+    if (milliseconds == 0) {
+        return std::nullopt;
+    }
+    return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+// Modem-control lines; a pseudo-terminal has none, which is no reason to fail.
+bool SetModemLine(int fd, unsigned long request, int line) {
+    if (::ioctl(fd, request, &line) == 0) {
+        return true;
+    }
+    return errno == ENOTTY || errno == EINVAL || errno == ENOTSUP;
+}
+
+}  // namespace
+
+struct PosixCommDriver::Port {
+    Port(int deviceFd, int wakeFd, const termios& original)
+        : fd(deviceFd), wake(wakeFd), originalTermios(original) {}
+    ~Port() {
+        ::close(wake);
+        ::close(fd);  // also releases the flock
+    }
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+
+    // Wakes a WaitCommEvent; the count stays in the eventfd until a wait consumes it.
+    void SignalWake() const {
+        const std::uint64_t one = 1;
+        ssize_t ignored = ::write(wake, &one, sizeof one);
+        (void)ignored;
+    }
+    void ConsumeWake() const {
+        std::uint64_t count = 0;
+        ssize_t ignored = ::read(wake, &count, sizeof count);
+        (void)ignored;
+    }
+    // Waits on the wake-up descriptor alone; true when it was signalled.
+    bool RestOnWake(int milliseconds) const {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+        for (;;) {
+            pollfd entry{wake, POLLIN, 0};
+            int result = ::poll(&entry, 1, PollTimeout(deadline));
+            if (result > 0) {
+                ConsumeWake();
+                return true;
+            }
+            if (result == 0 || errno != EINTR) {
+                return false;
+            }
+        }
+    }
+    std::uint32_t QueuedIn() const {
+        int queued = 0;
+        if (::ioctl(fd, FIONREAD, &queued) != 0 || queued < 0) {
+            return 0;
+        }
+        return static_cast<std::uint32_t>(queued);
+    }
+    CommTimeouts Timeouts() {
+        std::lock_guard lock(timeoutsMutex);
+        return timeouts;
+    }
+
+    const int fd;
+    const int wake;
+    const termios originalTermios;
+    std::atomic<std::uint32_t> mask{0};
+    std::atomic<bool> closed{false};
+    // Set by a failed read so that the next wait rests instead of reporting at once.
+    std::atomic<bool> readFailed{false};
+    std::mutex timeoutsMutex;
+    CommTimeouts timeouts;
+};
+
+PosixCommDriver::PosixCommDriver(PortResolver resolver) : resolver_(std::move(resolver)) {
+    if (!resolver_) {
+        resolver_ = &PosixCommDriver::DefaultDevicePath;
+    }
+}
+
+PosixCommDriver::~PosixCommDriver() {
+    std::unordered_map<CommHandle, Record> left;
+    {
+        std::lock_guard lock(mutex_);
+        left.swap(records_);
+    }
+    for (auto& [handle, record] : left) {
+        if (record.port) {
+            record.port->closed.store(true, std::memory_order_release);
+            record.port->SignalWake();
+            ::tcsetattr(record.port->fd, TCSANOW, &record.port->originalTermios);
+            ::ioctl(record.port->fd, TIOCNXCL);
+        }
+    }
+}
+
+std::string PosixCommDriver::DefaultDevicePath(std::string_view portName) {
+    constexpr std::string_view prefix = "COM";
+    if (portName.size() <= prefix.size() || portName.substr(0, prefix.size()) != prefix) {
+        return {};
+    }
+    const char* first = portName.data() + prefix.size();
+    const char* last = portName.data() + portName.size();
+    unsigned number = 0;
+    auto [end, error] = std::from_chars(first, last, number);
+    if (error != std::errc() || end != last || number < 1 || number > 255 || *first == '0') {
+        return {};
+    }
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+CommHandle PosixCommDriver::Insert(Record record) {
+    try {
+        std::lock_guard lock(mutex_);
+        CommHandle handle = nextHandle_++;
+        records_.emplace(handle, std::move(record));
+        return handle;
+    } catch (const std::bad_alloc&) {
+        return kNullHandle;
+    }
+}
+
+std::shared_ptr<PosixCommDriver::Port> PosixCommDriver::FindPort(CommHandle handle) {
+    std::lock_guard lock(mutex_);
+    auto found = records_.find(handle);
+    if (found == records_.end()) {
+        return nullptr;
+    }
+    return found->second.port;
+}
+
+CommHandle PosixCommDriver::CreateFile(std::string_view portName) {
+    std::string path;
+    try {
+        path = resolver_(portName);
+    } catch (...) {
+        return kInvalidHandleValue;
+    }
+    if (path.empty()) {
+        return kInvalidHandleValue;
+    }
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return kInvalidHandleValue;
+    }
+    termios original{};
+    // Exclusive like a serial port of the old model: flock against cooperating programs,
+    // TIOCEXCL against any other opener.
+    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::tcgetattr(fd, &original) != 0 ||
+        ::ioctl(fd, TIOCEXCL) != 0) {
+        ::close(fd);
+        return kInvalidHandleValue;
+    }
+    int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake < 0) {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        return kInvalidHandleValue;
+    }
+    std::shared_ptr<Port> port;
+    try {
+        port = std::make_shared<Port>(fd, wake, original);
+    } catch (const std::bad_alloc&) {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(wake);
+        ::close(fd);
+        return kInvalidHandleValue;
+    }
+    CommHandle handle = Insert(Record{port});
+    if (handle == kNullHandle) {
+        ::ioctl(fd, TIOCNXCL);
+        return kInvalidHandleValue;  // port's destructor closes both descriptors
+    }
+    return handle;
+}
+
+bool PosixCommDriver::CloseHandle(CommHandle handle) {
+    std::shared_ptr<Port> port;
+    {
+        std::lock_guard lock(mutex_);
+        auto found = records_.find(handle);
+        if (found == records_.end()) {
+            return false;
+        }
+        port = std::move(found->second.port);
+        records_.erase(found);
+    }
+    if (port) {
+        // A thread still inside a call holds its own reference, so the descriptor stays open
+        // (and its number unused by others) until that call has returned.
+        port->closed.store(true, std::memory_order_release);
+        port->SignalWake();
+        ::tcsetattr(port->fd, TCSANOW, &port->originalTermios);
+        ::ioctl(port->fd, TIOCNXCL);
+    }
+    return true;
+}
+
+CommHandle PosixCommDriver::CreateEvent() {
+    return Insert(Record{});
+}
+
+bool PosixCommDriver::SetCommMask(CommHandle handle, std::uint32_t mask) {
+    auto port = FindPort(handle);
+    if (!port) {
+        return false;
+    }
+    port->mask.store(mask, std::memory_order_release);
+    port->SignalWake();
+    return true;
+}
+
+bool PosixCommDriver::WaitCommEvent(CommHandle handle, std::uint32_t* events) {
+    std::uint32_t ignored = 0;
+    std::uint32_t& occurred = events ? *events : ignored;
+    occurred = 0;
+    auto port = FindPort(handle);
+    if (!port) {
+        return false;
+    }
+    // A dead line reports at once every time; resting here keeps the caller's loop cheap
+    // while a mask change still ends the rest at once.
+    auto restThenFail = [&port] {
+        port->RestOnWake(kErrorPauseMs);
+        return false;
+    };
+    if (port->readFailed.exchange(false, std::memory_order_acq_rel)) {
+        return restThenFail();
+    }
+    for (;;) {
+        if (port->closed.load(std::memory_order_acquire)) {
+            return false;
+        }
+        const bool watchInput = (port->mask.load(std::memory_order_acquire) & EV_RXCHAR) != 0;
+        pollfd entries[2] = {{port->wake, POLLIN, 0}, {watchInput ? port->fd : -1, POLLIN, 0}};
+        int result = ::poll(entries, 2, -1);
+        if (result < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return restThenFail();
+        }
+        const bool woken = (entries[0].revents & POLLIN) != 0;
+        if (woken) {
+            port->ConsumeWake();
+        }
+        const bool wantInput = (port->mask.load(std::memory_order_acquire) & EV_RXCHAR) != 0;
+        const short revents = entries[1].revents;
+        if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            if ((revents & POLLNVAL) == 0 && wantInput && port->QueuedIn() > 0) {
+                occurred = EV_RXCHAR;  // let the caller drain what came before the hang-up
+                return true;
+            }
+            return woken ? true : restThenFail();
+        }
+        if ((revents & POLLIN) != 0 && wantInput) {
+            occurred = EV_RXCHAR;
+            return true;
+        }
+        if (woken) {
+            return true;
+        }
+    }
+}
+
+bool PosixCommDriver::SetupComm(CommHandle handle, std::uint32_t, std::uint32_t) {
+    // The terminal driver sizes its own queues.
+    return FindPort(handle) != nullptr;
+}
+
+bool PosixCommDriver::PurgeComm(CommHandle handle, std::uint32_t flags) {
+    auto port = FindPort(handle);
+    if (!port) {
+        return false;
+    }
+    const bool input = (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0;
+    const bool output = (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
+    if (input && output) {
+        return ::tcflush(port->fd, TCIOFLUSH) == 0;
+    }
+    if (input) {
+        return ::tcflush(port->fd, TCIFLUSH) == 0;
+    }
+    if (output) {
+        return ::tcflush(port->fd, TCOFLUSH) == 0;
+    }
+    return true;
+}
+
+bool PosixCommDriver::SetCommTimeouts(CommHandle handle, const CommTimeouts& timeouts) {
+    auto port = FindPort(handle);
+    if (!port) {
+        return false;
+    }
+    std::lock_guard lock(port->timeoutsMutex);
+    port->timeouts = timeouts;
+    return true;
+}
+
+bool PosixCommDriver::GetCommState(CommHandle handle, DCB* dcb) {
+    auto port = FindPort(handle);
+    termios settings{};
+    if (!port || !dcb || ::tcgetattr(port->fd, &settings) != 0) {
+        return false;
+    }
+    DCB result;
+    result.BaudRate = RateOf(::cfgetospeed(&settings));
+    switch (settings.c_cflag & CSIZE) {
+        case CS5:
+            result.ByteSize = 5;
+            break;
+        case CS6:
+            result.ByteSize = 6;
+            break;
+        case CS7:
+            result.ByteSize = 7;
+            break;
+        default:
+            result.ByteSize = 8;
+            break;
+    }
+    if ((settings.c_cflag & PARENB) == 0) {
+        result.Parity = NOPARITY;
+    } else {
+        result.Parity = (settings.c_cflag & PARODD) != 0 ? ODDPARITY : EVENPARITY;
+    }
+    result.StopBits = (settings.c_cflag & CSTOPB) != 0 ? TWOSTOPBITS : ONESTOPBIT;
+    result.fBinary = 1;
+    result.fParity = (settings.c_iflag & INPCK) != 0 ? 1 : 0;
+    const bool ctsFlow = (settings.c_cflag & CRTSCTS) != 0;
+    result.fOutxCtsFlow = ctsFlow ? 1 : 0;
+    int lines = 0;
+    const bool haveLines = ::ioctl(port->fd, TIOCMGET, &lines) == 0;
+    result.fDtrControl =
+        !haveLines || (lines & TIOCM_DTR) != 0 ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    if (ctsFlow) {
+        result.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    } else {
+        result.fRtsControl =
+            !haveLines || (lines & TIOCM_RTS) != 0 ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    }
+    result.fOutX = (settings.c_iflag & IXON) != 0 ? 1 : 0;
+    result.fInX = (settings.c_iflag & IXOFF) != 0 ? 1 : 0;
+    result.XonChar = static_cast<char>(settings.c_cc[VSTART]);
+    result.XoffChar = static_cast<char>(settings.c_cc[VSTOP]);
+    *dcb = result;
+    return true;
+}
+
+bool PosixCommDriver::SetCommState(CommHandle handle, const DCB& dcb) {
+    auto port = FindPort(handle);
+    termios settings{};
+    if (!port || ::tcgetattr(port->fd, &settings) != 0) {
+        return false;
+    }
+    const std::optional<speed_t> speed = SpeedOf(dcb.BaudRate);
+    const std::optional<tcflag_t> size = CharacterSizeOf(dcb.ByteSize);
+    if (!speed || !size) {
+        return false;
+    }
+    tcflag_t parity = 0;
+    switch (dcb.Parity) {
+        case NOPARITY:
+            break;
+        case ODDPARITY:
+            parity = PARENB | PARODD;
+            break;
+        case EVENPARITY:
+            parity = PARENB;
+            break;
+        default:
+            return false;  // mark and space parity have no portable termios form
+    }
+    tcflag_t stopBits = 0;
+    if (dcb.StopBits == TWOSTOPBITS || (dcb.StopBits == 1 && *size == CS5)) {
+        stopBits = CSTOPB;  // with five data bits CSTOPB gives one and a half
+    } else if (dcb.StopBits != ONESTOPBIT) {
+        return false;
+    }
+
+    settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                               ICRNL | IXON | IXOFF | IXANY | INPCK);
+    if (dcb.fParity && parity != 0) {
+        settings.c_iflag |= INPCK;
+    }
+    if (dcb.fOutX) {
+        settings.c_iflag |= IXON;
+    }
+    if (dcb.fInX) {
+        settings.c_iflag |= IXOFF;
+    }
+    if (dcb.fOutX || dcb.fInX) {
+        settings.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+        settings.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    }
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    settings.c_lflag &=
+        ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    settings.c_cflag |= *size | parity | stopBits | CLOCAL | CREAD;
+    if (dcb.fOutxCtsFlow) {
+        settings.c_cflag |= CRTSCTS;
+    }
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&settings, *speed) != 0 || ::cfsetospeed(&settings, *speed) != 0 ||
+        ::tcsetattr(port->fd, TCSANOW, &settings) != 0) {
+        return false;
+    }
+    // tcsetattr succeeds when any part was applied; what the device took shows on read-back.
+    termios applied{};
+    if (::tcgetattr(port->fd, &applied) != 0 || ::cfgetospeed(&applied) != *speed ||
+        (applied.c_cflag & CSIZE) != *size) {
+        return false;
+    }
+    const bool dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
+    const bool rts = dcb.fRtsControl != RTS_CONTROL_DISABLE;
+    return SetModemLine(port->fd, dtr ? TIOCMBIS : TIOCMBIC, TIOCM_DTR) &&
+           SetModemLine(port->fd, rts ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
+}
+
+bool PosixCommDriver::EscapeCommFunction(CommHandle handle, std::uint32_t function) {
+    auto port = FindPort(handle);
+    if (!port) {
+        return false;
+    }
+    switch (function) {
+        case SETDTR:
+            return SetModemLine(port->fd, TIOCMBIS, TIOCM_DTR);
+        case CLRDTR:
+            return SetModemLine(port->fd, TIOCMBIC, TIOCM_DTR);
+        case SETRTS:
+            return SetModemLine(port->fd, TIOCMBIS, TIOCM_RTS);
+        case CLRRTS:
+            return SetModemLine(port->fd, TIOCMBIC, TIOCM_RTS);
+        default:
+            return false;
+    }
+}
+
+bool PosixCommDriver::ClearCommError(CommHandle handle, std::uint32_t* queuedIn) {
+    auto port = FindPort(handle);
+    int queued = 0;
+    if (!port || ::ioctl(port->fd, FIONREAD, &queued) != 0) {
+        return false;
+    }
+    if (queuedIn) {
+        *queuedIn = queued > 0 ? static_cast<std::uint32_t>(queued) : 0;
+    }
+    return true;
+}
+
+namespace {
+
+enum class Step { Moved, Nothing, Error };
+
+// One non-blocking transfer of the block's remaining bytes.
+Step TransferOnce(int fd, OverlappedBlock& block) {
+    const std::uint32_t left = block.requested - block.transferred;
+    if (left == 0) {
+        return Step::Moved;
+    }
+    auto* at = static_cast<unsigned char*>(block.buffer) + block.transferred;
+    ssize_t result;
+    do {
+        result = block.isWrite ? ::write(fd, at, left) : ::read(fd, at, left);
+    } while (result < 0 && errno == EINTR);
+    if (result > 0) {
+        block.transferred += static_cast<std::uint32_t>(result);
+        return Step::Moved;
+    }
+    // With VMIN and VTIME at 0 an empty terminal reads as 0 bytes rather than EAGAIN.
+    if (result == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+        return Step::Nothing;
+    }
+    return Step::Error;
+}
+
+bool ReadReturnsAtOnce(const CommTimeouts& timeouts) {
+    return timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+           timeouts.ReadTotalTimeoutConstant == 0;
+}
+
+std::uint64_t TotalTimeout(std::uint32_t multiplier, std::uint32_t constant, std::uint32_t count) {
+    if (multiplier == MAXDWORD) {
+        return constant;  // "any byte or the constant", in the old model's reading
+    }
+    return static_cast<std::uint64_t>(multiplier) * count + constant;
+}
+
+}  // namespace
+
+IoStatus PosixCommDriver::ReadFile(CommHandle handle, void* dest, std::uint32_t count,
+                                   std::uint32_t* done, OverlappedBlock* block) {
+    std::uint32_t ignored = 0;
+    std::uint32_t& moved = done ? *done : ignored;
+    moved = 0;
+    auto port = FindPort(handle);
+    if (!port || !block || (!dest && count > 0)) {
+        return IoStatus::Failed;
+    }
+    *block = OverlappedBlock{block->hEvent, block->Offset, block->OffsetHigh, dest, count, 0,
+                             false,         false};
+    switch (TransferOnce(port->fd, *block)) {
+        case Step::Moved:
+            // Reads end with whatever has arrived, as the caller asks only for queued bytes.
+            moved = block->transferred;
+            return IoStatus::Finished;
+        case Step::Error:
+            port->readFailed.store(true, std::memory_order_release);
+            return IoStatus::Failed;
+        case Step::Nothing:
+            break;
+    }
+    if (ReadReturnsAtOnce(port->Timeouts())) {
+        return IoStatus::Finished;
+    }
+    block->pending = true;
+    return IoStatus::Pending;
+}
+
+IoStatus PosixCommDriver::WriteFile(CommHandle handle, const void* src, std::uint32_t count,
+                                    std::uint32_t* done, OverlappedBlock* block) {
+    std::uint32_t ignored = 0;
+    std::uint32_t& moved = done ? *done : ignored;
+    moved = 0;
+    auto port = FindPort(handle);
+    if (!port || !block || (!src && count > 0)) {
+        return IoStatus::Failed;
+    }
+    // The driver only reads through this pointer; the block type is shared with reads.
+    *block = OverlappedBlock{
+        block->hEvent, block->Offset, block->OffsetHigh, const_cast<void*>(src), count, 0,
+        false,         true};
+    if (TransferOnce(port->fd, *block) == Step::Error) {
+        return IoStatus::Failed;
+    }
+    if (block->transferred == count) {
+        moved = count;
+        return IoStatus::Finished;
+    }
+    block->pending = true;
+    return IoStatus::Pending;
+}
+
+IoStatus PosixCommDriver::GetOverlappedResult(CommHandle handle, OverlappedBlock* block,
+                                              std::uint32_t* done, bool wait) {
+    std::uint32_t ignored = 0;
+    std::uint32_t& moved = done ? *done : ignored;
+    auto port = FindPort(handle);
+    if (!port || !block) {
+        moved = 0;
+        return IoStatus::Failed;
+    }
+    if (!block->pending) {
+        moved = block->transferred;
+        return IoStatus::Finished;
+    }
+    const CommTimeouts timeouts = port->Timeouts();
+    const std::uint64_t limit =
+        block->isWrite ? TotalTimeout(timeouts.WriteTotalTimeoutMultiplier,
+                                      timeouts.WriteTotalTimeoutConstant, block->requested)
+                       : TotalTimeout(timeouts.ReadTotalTimeoutMultiplier,
+                                      timeouts.ReadTotalTimeoutConstant, block->requested);
+    const auto deadline = DeadlineAfter(limit);
+    auto finish = [&](IoStatus status) {
+        block->pending = false;
+        moved = block->transferred;
+        return status;
+    };
+    for (;;) {
+        const std::uint32_t before = block->transferred;
+        const Step step = TransferOnce(port->fd, *block);
+        if (step == Step::Error) {
+            if (!block->isWrite) {
+                port->readFailed.store(true, std::memory_order_release);
+            }
+            return finish(IoStatus::Failed);
+        }
+        const bool complete =
+            block->isWrite ? block->transferred == block->requested : block->transferred > before;
+        if (complete) {
+            return finish(IoStatus::Finished);
+        }
+        if (!wait) {
+            moved = block->transferred;
+            return IoStatus::Incomplete;
+        }
+        const int timeout = PollTimeout(deadline);
+        if (timeout == 0) {
+            return finish(IoStatus::Finished);  // time-out: a short count, as the old model
+        }
+        if (port->closed.load(std::memory_order_acquire)) {
+            return finish(IoStatus::Failed);
+        }
+        pollfd entry{port->fd, static_cast<short>(block->isWrite ? POLLOUT : POLLIN), 0};
+        int result = ::poll(&entry, 1, timeout);
+        if (result < 0 && errno != EINTR) {
+            return finish(IoStatus::Failed);
+        }
+        if (result > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
+            (entry.revents & (POLLIN | POLLOUT)) == 0) {
+            if (!block->isWrite) {
+                port->readFailed.store(true, std::memory_order_release);
+            }
+            return finish(IoStatus::Failed);
+        }
+    }
+}
+
+}  // namespace countryset

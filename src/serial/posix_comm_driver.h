@@ -1,0 +1,71 @@
+// The comm driver over POSIX terminals: real serial ports, USB adapters and pseudo-terminals.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "serial/comm_driver.h"
+
+namespace countryset {
+
+class PosixCommDriver : public CommDriver {
+  public:
+    // Maps a port name ("COM3") to the device to open; an empty path means "no such port".
+    using PortResolver = std::function<std::string(std::string_view portName)>;
+
+    // Without a resolver, COMn opens /dev/ttyS<n-1>.
+    explicit PosixCommDriver(PortResolver resolver = {});
+    // Closes every handle still open, so the devices are left unlocked and as they were found.
+    ~PosixCommDriver() override;
+
+    PosixCommDriver(const PosixCommDriver&) = delete;
+    PosixCommDriver& operator=(const PosixCommDriver&) = delete;
+
+    // "COMn" (n from 1 to 255) -> "/dev/ttyS<n-1>"; anything else -> "".
+    static std::string DefaultDevicePath(std::string_view portName);
+
+    // How long WaitCommEvent rests after a hang-up or read error before it reports the failure.
+    static constexpr int kErrorPauseMs = 100;
+
+    CommHandle CreateFile(std::string_view portName) override;
+    bool CloseHandle(CommHandle handle) override;
+    CommHandle CreateEvent() override;
+
+    bool SetCommMask(CommHandle port, std::uint32_t mask) override;
+    bool WaitCommEvent(CommHandle port, std::uint32_t* events) override;
+    bool SetupComm(CommHandle port, std::uint32_t inQueue, std::uint32_t outQueue) override;
+    bool PurgeComm(CommHandle port, std::uint32_t flags) override;
+    bool SetCommTimeouts(CommHandle port, const CommTimeouts& timeouts) override;
+    bool GetCommState(CommHandle port, DCB* dcb) override;
+    bool SetCommState(CommHandle port, const DCB& dcb) override;
+    bool EscapeCommFunction(CommHandle port, std::uint32_t function) override;
+    bool ClearCommError(CommHandle port, std::uint32_t* queuedIn) override;
+
+    IoStatus ReadFile(CommHandle port, void* dest, std::uint32_t count, std::uint32_t* done,
+                      OverlappedBlock* block) override;
+    IoStatus WriteFile(CommHandle port, const void* src, std::uint32_t count, std::uint32_t* done,
+                       OverlappedBlock* block) override;
+    IoStatus GetOverlappedResult(CommHandle port, OverlappedBlock* block, std::uint32_t* done,
+                                 bool wait) override;
+
+  private:
+    struct Port;
+    struct Record {
+        std::shared_ptr<Port> port;  // empty for an event
+    };
+
+    std::shared_ptr<Port> FindPort(CommHandle handle);
+    CommHandle Insert(Record record);
+
+    PortResolver resolver_;
+    std::mutex mutex_;  // guards records_ and nextHandle_
+    std::unordered_map<CommHandle, Record> records_;
+    CommHandle nextHandle_ = 1;
+};
+
+}  // namespace countryset
