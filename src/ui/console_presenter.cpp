@@ -18,6 +18,7 @@ struct ListEntry {
     const CComboBox* combo;
     std::string label;
     char prefix;  // 0: the first list, chosen by a bare number
+    char alias;   // the first letter of its name, when no other list uses it
 };
 
 bool IsControlByte(char c) {
@@ -72,11 +73,11 @@ std::vector<ListEntry> Lists(const CDialog& dlg) {
             continue;
         }
         const std::string& name = combo->GetControlTemplate()->name;
-        ListEntry entry{combo, name.empty() ? "List" : name, 0};
+        ListEntry entry{combo, name.empty() ? "List" : name, 0, 0};
         if (!lists.empty()) {
             char prefix = name.empty() ? 0 : Lower(name.substr(0, 1))[0];
             for (const ListEntry& other : lists) {
-                if (prefix == other.prefix) {
+                if (prefix == other.alias) {
                     prefix = 0;
                 }
             }
@@ -84,13 +85,16 @@ std::vector<ListEntry> Lists(const CDialog& dlg) {
             for (char c = 'a'; prefix == 0 && c <= 'z'; ++c) {
                 bool used = false;
                 for (const ListEntry& other : lists) {
-                    used = used || other.prefix == c;
+                    used = used || other.alias == c;
                 }
                 if (!used) {
                     prefix = c;
                 }
             }
             entry.prefix = prefix;
+            entry.alias = prefix;
+        } else if (!name.empty()) {
+            entry.alias = Lower(name.substr(0, 1))[0];
         }
         lists.push_back(entry);
     }
@@ -304,7 +308,7 @@ std::string ConsolePresenter::Handle(CDialog& dlg, const std::string& raw) {
     if (!word.empty() && word[0] >= 'a' && word[0] <= 'z') {
         target = nullptr;
         for (const ListEntry& list : lists) {
-            if (list.prefix == word[0]) {
+            if (list.alias == word[0]) {
                 target = &list;
             }
         }
