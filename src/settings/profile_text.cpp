@@ -255,7 +255,8 @@ std::uint32_t CopyProfileSection(const std::vector<std::string>& entries, char* 
             buffer[pos++] = '\0';
             continue;
         }
-        if (room >= 2) {
+        // The cut entry takes the rest, so a cut list always ends in the buffer's last two bytes.
+        if (room >= 1) {
             std::memcpy(buffer + pos, entry.data(), room - 1);
             pos += room - 1;
             buffer[pos++] = '\0';

@@ -34,8 +34,8 @@ std::vector<std::string> ProfileSectionEntries(std::string_view text, std::strin
 std::uint32_t CopyProfileText(std::string_view value, char* buffer, std::uint32_t size);
 
 // Lays entries out as "entry\0entry\0...\0" within size bytes; the entry that does not fit is
-// cut and the list still ends with two zero bytes (one when size is 1, none when 0). Returns the
-// offset of the zero that ends the list.
+// cut and the list still ends with two zero bytes, the buffer's last two (one when size is 1,
+// none when 0). Returns the offset of the zero that ends the list: size - 1 when cut.
 std::uint32_t CopyProfileSection(const std::vector<std::string>& entries, char* buffer,
                                  std::uint32_t size);
 
