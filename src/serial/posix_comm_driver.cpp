@@ -332,6 +332,9 @@ bool PosixCommDriver::WaitCommEvent(CommHandle handle, std::uint32_t* events) {
         if (woken) {
             port->ConsumeWake();
         }
+        if (port->closed.load(std::memory_order_acquire)) {
+            return false;
+        }
         const bool wantInput = (port->mask.load(std::memory_order_acquire) & EV_RXCHAR) != 0;
         const short revents = entries[1].revents;
         if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
