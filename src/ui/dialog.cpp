@@ -87,8 +87,9 @@ CDialog::CDialog(int templateId, CWnd* pParentWnd)
 }
 
 CDialog::~CDialog() {
-    // A main window that goes away must not stay reachable as one.
-    WindowServices* services = GetServices();
+    // A main window that goes away must not stay reachable as one. Only the current services
+    // are asked: an owner may already be gone.
+    WindowServices* services = WindowServices::Current();
     if (services != nullptr && services->GetMainWnd() == this) {
         services->SetMainWnd(nullptr);
     }
