@@ -20,7 +20,7 @@ const DialogTemplate& CountryDialogTemplate() {
         "Country Setting",
         205,
         97,
-        "MS Sans Serif",
+        "Sans Serif",
         8,
         dlg::kPopup | dlg::kCaption | dlg::kSysMenu | dlg::kModalFrame | dlg::kHiddenUntilShown |
             dlg::kCentred,
@@ -50,7 +50,7 @@ const DialogTemplate& MainDialogTemplate() {
         "Functional Test Program",
         250,
         120,
-        "MS Sans Serif",
+        "Sans Serif",
         8,
         dlg::kPopup | dlg::kCaption | dlg::kSysMenu | dlg::kModalFrame | dlg::kHiddenUntilShown |
             dlg::kCentred,
