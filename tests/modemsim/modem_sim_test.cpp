@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -119,7 +121,7 @@ TEST(ModemDialogueTest, ArgumentEscapes) {
 
 // A client on the simulator's device, raw, as the program would open it.
 class SimClient {
-  public:
+public:
     explicit SimClient(const std::string& path) {
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         termios settings{};
@@ -133,6 +135,7 @@ class SimClient {
         }
     }
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     void Send(std::string_view bytes) {
         ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
@@ -160,7 +163,7 @@ class SimClient {
         return got;
     }
 
-  private:
+private:
     int fd_ = -1;
 };
 
@@ -215,6 +218,27 @@ TEST(ModemSimPtyTest, AnswersOnItsDeviceLogsInputAndKeepsStateAndLink) {
     EXPECT_EQ(sim.Country(), 0x42);
     ::unlink(options.logPath.c_str());
     ::unlink(options.statePath.c_str());
+}
+
+TEST(ModemSimPtyTest, ExclusionOfAClientThatEndedWithoutReleasingItIsCleared) {
+    ModemSim sim(ModemSimOptions{});
+    ASSERT_TRUE(sim.Open(nullptr));
+    sim.Start();
+    {
+        SimClient client(sim.SlavePath());
+        ASSERT_TRUE(client.ok());
+        ASSERT_EQ(::ioctl(client.fd(), TIOCEXCL), 0);
+    }  // closed without TIOCNXCL, as a killed process would
+    // Root may open an exclusive terminal anyway, which lets the test look.
+    SimClient observer(sim.SlavePath());
+    ASSERT_TRUE(observer.ok());
+    int exclusive = 1;
+    const auto deadline = std::chrono::steady_clock::now() + 1s;
+    while (::ioctl(observer.fd(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_EQ(exclusive, 0);
 }
 
 TEST(ModemSimPtyTest, DelayHoldsBackTheReplyButNotTheEcho) {

@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -341,6 +343,9 @@ ModemSim::~ModemSim() {
     if (stop_ >= 0) {
         ::close(stop_);
     }
+    if (closes_ >= 0) {
+        ::close(closes_);
+    }
     if (log_ >= 0) {
         ::close(log_);
     }
@@ -402,6 +407,13 @@ bool ModemSim::Open(std::string* error) {
         if (log_ < 0) {
             return fail(options_.logPath);
         }
+    }
+    // Optional: without it, a client that dies holding TIOCEXCL keeps others out until restart.
+    closes_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (closes_ >= 0 &&
+        ::inotify_add_watch(closes_, slavePath_.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        ::close(closes_);
+        closes_ = -1;
     }
     const std::uint8_t country = LoadState().value_or(kDefaultCountry);
     country_.store(country, std::memory_order_release);
@@ -492,12 +504,15 @@ void ModemSim::Run() {
     }
     std::array<char, 512> buffer;
     for (;;) {
-        pollfd entries[2] = {{stop_, POLLIN, 0}, {master_, POLLIN, 0}};
-        if (::poll(entries, 2, -1) < 0 && errno != EINTR) {
+        pollfd entries[3] = {{stop_, POLLIN, 0}, {master_, POLLIN, 0}, {closes_, POLLIN, 0}};
+        if (::poll(entries, 3, -1) < 0 && errno != EINTR) {
             return;
         }
         if (entries[0].revents != 0) {
             return;
+        }
+        if (entries[2].revents != 0) {
+            ReleaseAbandonedExclusion();
         }
         if (entries[1].revents == 0) {
             continue;
@@ -579,6 +594,24 @@ bool ModemSim::WriteBytes(std::string_view bytes) {
         return false;
     }
     return true;
+}
+
+// The device stays open here, so the kernel never clears TIOCEXCL by itself: a client that
+// ended without TIOCNXCL (killed, or leaving its port open at exit) would lock every later
+// client out. When nobody holds the device's flock any more, the exclusion is abandoned.
+void ModemSim::ReleaseAbandonedExclusion() {
+    alignas(inotify_event) char events[1024];
+    while (::read(closes_, events, sizeof events) > 0) {
+    }
+    int exclusive = 0;
+    if (::ioctl(slave_, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) {
+        return;
+    }
+    if (::flock(slave_, LOCK_EX | LOCK_NB) == 0) {
+        ::ioctl(slave_, TIOCNXCL);
+        ::flock(slave_, LOCK_UN);
+        Transcript("--", "released an abandoned exclusive open");
+    }
 }
 
 void ModemSim::HangUp() {

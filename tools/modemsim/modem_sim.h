@@ -48,7 +48,7 @@ struct ModemOutput {
 
 // The command interpreter alone, without any device: bytes in, bytes out.
 class ModemDialogue {
-  public:
+public:
     static constexpr std::size_t kMaxLine = 256;
 
     explicit ModemDialogue(ModemSimOptions options, std::uint8_t country = kDefaultCountry);
@@ -59,7 +59,7 @@ class ModemDialogue {
 
     std::uint8_t Country() const { return country_; }
 
-  private:
+private:
     void Send(std::vector<ModemOutput>& out, std::string_view bytes, bool reply);
     void ExecuteLine(std::vector<ModemOutput>& out);
     bool ExecuteCommands(std::string_view body, std::string& info);
@@ -77,7 +77,7 @@ class ModemDialogue {
 
 // The modem on a pseudo-terminal. Open, then Run (or Start/Stop for a background thread).
 class ModemSim {
-  public:
+public:
     explicit ModemSim(ModemSimOptions options);
     ~ModemSim();
     ModemSim(const ModemSim&) = delete;
@@ -98,11 +98,12 @@ class ModemSim {
     std::uint8_t Country() const { return country_.load(std::memory_order_acquire); }
     bool HungUp() const { return hungUp_.load(std::memory_order_acquire); }
 
-  private:
+private:
     bool SendAll(const std::vector<ModemOutput>& out);
     bool WriteBytes(std::string_view bytes);
     bool WaitStop(int milliseconds);
     void HangUp();
+    void ReleaseAbandonedExclusion();
     void Transcript(const char* direction, std::string_view bytes);
     std::optional<std::uint8_t> LoadState() const;
     void SaveState(std::uint8_t country) const;
@@ -113,6 +114,7 @@ class ModemSim {
     int master_ = -1;
     int slave_ = -1;  // held so that clients can come and go without a hang-up
     int stop_ = -1;
+    int closes_ = -1;  // inotify: a client closed the device
     int log_ = -1;
     std::string slavePath_;
     bool linked_ = false;
