@@ -14,7 +14,7 @@
 namespace countryset {
 
 class PosixCommDriver : public CommDriver {
-  public:
+public:
     // Maps a port name ("COM3") to the device to open; an empty path means "no such port".
     using PortResolver = std::function<std::string(std::string_view portName)>;
 
@@ -53,7 +53,7 @@ class PosixCommDriver : public CommDriver {
     IoStatus GetOverlappedResult(CommHandle port, OverlappedBlock* block, std::uint32_t* done,
                                  bool wait) override;
 
-  private:
+private:
     struct Port;
     struct Record {
         std::shared_ptr<Port> port;  // empty for an event

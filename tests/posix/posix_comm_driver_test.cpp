@@ -26,7 +26,7 @@ using namespace std::chrono_literals;
 
 // A bare pseudo-terminal: the test plays the modem on the master side.
 class PtyPair {
-  public:
+public:
     PtyPair() {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         char name[128] = {};
@@ -69,7 +69,7 @@ class PtyPair {
         ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
-  private:
+private:
     int master_ = -1;
     std::string path_;
 };
@@ -105,7 +105,7 @@ DCB LineSettings(std::uint32_t baud = 38400) {
 }
 
 class PosixDriverTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_FALSE(pty_.path().empty());
         handle_ = driver_.CreateFile("COM1");
