@@ -1,1 +1,56 @@
-int main() { return 0; }
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/program_state.h"
+#include "app/setup_app.h"
+#include "serial/posix_comm_driver.h"
+#include "settings/port_devices.h"
+#include "settings/profile_file.h"
+#include "settings/settings_path.h"
+#include "ui/console_presenter.h"
+#include "ui/window_services.h"
+
+using namespace countryset;
+
+int main(int argc, char** argv) {
+    const std::string executable = ExecutablePath(argc > 0 && argv[0] ? argv[0] : "countryset");
+    const std::string appName = ApplicationName(executable);
+
+    const CommandLine commandLine = ParseCommandLine(argc, argv);
+    switch (commandLine.action) {
+        case CommandLine::Action::Help:
+            std::cout << HelpText(appName);
+            return 0;
+        case CommandLine::Action::Version:
+            std::cout << VersionText();
+            return 0;
+        case CommandLine::Action::UsageError:
+            std::cerr << appName << ": " << commandLine.error << "\n" << UsageText(appName);
+            return 2;
+        case CommandLine::Action::Run:
+            break;
+    }
+
+    ProgramState state;
+    state.appName = appName;
+    ProfileFile profile;
+    PosixCommDriver driver([&](std::string_view portName) {
+        return PortDevicePath(profile, state.settingsPath, portName);
+    });
+
+    std::unique_ptr<Presenter> presenter = std::make_unique<ConsolePresenter>(std::cin, std::cout);
+    WindowServices services(appName, *presenter);
+
+    bool countrySet = false;
+    {
+        CSetupApp app(state, profile, driver, services);
+        app.InitInstance(executable);
+        countrySet = app.CountrySet();
+    }
+    services.FlushPendingMessages();
+    return countrySet ? 0 : 1;
+}

@@ -1,0 +1,47 @@
+// The main window: owns the serial port object, allocates the receive ring when it is created,
+// and runs the country setting from its initialisation, which always ends it.
+#pragma once
+
+#include "app/program_state.h"
+#include "serial/comm_driver.h"
+#include "serial/comm_port.h"
+#include "settings/private_profile.h"
+#include "ui/dialog.h"
+#include "ui/icon.h"
+#include "ui/messages.h"
+
+namespace countryset {
+
+class CMainDlg : public CDialog {
+public:
+    // Everything passed in must outlive the window.
+    CMainDlg(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
+             MessageBoxes& messages, CWnd* pParent = nullptr);
+
+    // The whole job: choice, attach, the country command and its check, the outcome, the
+    // write-back on success. Ends the window on every path; true when the country was set.
+    bool RunCountrySetting();
+    bool AttachModem();
+    // Port number 1..8 from the chosen port position; any other position gives 1.
+    void SelectPortNumber();
+
+    CCommPort& Port() { return m_port; }
+    // Whether the last run set the country, and whether its choice then reached the file.
+    bool CountrySet() const { return m_countrySet; }
+
+protected:
+    int OnCreate() override;
+    bool OnInitDialog() override;
+
+private:
+    bool WriteBackChoice(std::int32_t countrySel, std::int32_t portSel);
+
+    ProgramState& m_state;
+    PrivateProfile& m_profile;
+    MessageBoxes& m_messages;
+    CCommPort m_port;
+    Icon m_hIcon;
+    bool m_countrySet = false;
+};
+
+}  // namespace countryset

@@ -1,0 +1,45 @@
+// Program-wide state in one place with one owner (the application), so every run, and every
+// test, starts from a fresh one.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "serial/modem_attach.h"
+#include "serial/receive_ring.h"
+#include "settings/settings_path.h"
+#include "ui/country_dlg.h"
+
+namespace countryset {
+
+using TextBuffer = std::array<char, kReplyBufferSize>;
+
+struct ProgramState {
+    // Filled once at start-up; every read and write of the settings file uses it.
+    char settingsPath[kSettingsPathSize] = {};
+    std::string appName;
+
+    // The receive ring's storage, allocated when the main window is created.
+    std::unique_ptr<char[]> ringStorage;
+    std::unique_ptr<ReceiveRing> ring;
+    // Allocates the ring's storage; nullptr stands for "out of memory".
+    std::function<std::unique_ptr<char[]>(std::size_t)> allocateRing = [](std::size_t size) {
+        return std::unique_ptr<char[]>(new (std::nothrow) char[size]);
+    };
+
+    // List position of the chosen port: 0 for COM1 ... 7 for COM8.
+    std::int32_t chosenPortPosition = 0;
+
+    TextBuffer ReplyBuffer{};
+    TextBuffer CommandText{};
+    TextBuffer ExpectedReply{};
+
+    CountryDialogState country;
+};
+
+}  // namespace countryset
