@@ -1,0 +1,174 @@
+// The whole run against fakes: what goes on the wire, what the operator is told, and what the
+// settings file holds afterwards.
+#include <gmock/gmock.h>
+
+#include "app/main_dlg.h"
+#include "app_fixture.h"
+#include "ui/dialog_templates.h"
+
+namespace countryset::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+using CountrySettingTest = AppTest;
+
+TEST_F(CountrySettingTest, SuccessSendsExactBytesAndStoresOnlyTheTwoKeys) {
+    profile.SetFile(kSettingsPath, kSortedSettings + "; trailing comment\r\n");
+    presenter.Select(IDC_COUNTRY_LIST, 2).Select(IDC_PORT_LIST, 2).Click(IDC_OK_BUTTON);
+
+    EXPECT_TRUE(RunProgram());
+    EXPECT_THAT(written, ElementsAre("ATZE1\r", "AT+GCI=11\r"));
+    EXPECT_THAT(driver.Calls({"CreateFile"}), ElementsAre("CreateFile COM3"));
+    EXPECT_THAT(Messages(), ElementsAre(Message{"", "Country set successfully.", MB_OK}));
+    EXPECT_EQ(File(),
+              "[Setting]\r\nTitle=Country Setting\r\nNumOfCountry=3\r\nCurrentSet=2\r\n"
+              "CurrentCOM=3\r\n[Country]\r\nFrance=22\r\nItaly=33\r\nSpain=11\r\n"
+              "; trailing comment\r\n");
+    // The port stays open with its watcher until the program ends; then it is released.
+    EXPECT_EQ(driver.OpenPorts(), 0);
+    EXPECT_EQ(state.chosenPortPosition, 2);
+}
+
+TEST_F(CountrySettingTest, SecondRunPreselectsTheStoredChoice) {
+    profile.SetFile(kSettingsPath, kSortedSettings);
+    presenter.Select(IDC_COUNTRY_LIST, 0).Select(IDC_PORT_LIST, 4).Click(IDC_OK_BUTTON);
+    ASSERT_TRUE(RunProgram());
+
+    ProgramState second;
+    state.country = {};
+    written.clear();
+    presenter.Enter();
+    CSetupApp app(second, profile, driver, services);
+    app.InitInstance(kExecutable);
+    EXPECT_TRUE(app.CountrySet());
+    EXPECT_THAT(written, ElementsAre("ATZE1\r", "AT+GCI=22\r"));
+    EXPECT_THAT(driver.Calls({"CreateFile"}), ElementsAre("CreateFile COM5", "CreateFile COM5"));
+}
+
+TEST_F(CountrySettingTest, NoChoiceOpensNothingAndWritesNothing) {
+    profile.SetFile(kSettingsPath, kSortedSettings);
+    presenter.Select(IDC_COUNTRY_LIST, 0).Click(IDC_CANCEL_BUTTON);
+    EXPECT_FALSE(RunProgram());
+    EXPECT_TRUE(driver.Calls({"CreateFile"}).empty());
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_TRUE(profile.Writes().empty());
+}
+
+TEST_F(CountrySettingTest, FailuresAreToldAndLeaveTheFileAsItWas) {
+    struct Case {
+        const char* name;
+        std::function<void(AppRun&)> arrange;
+        Message message;
+    };
+    const Message cantFind{"Error", "Can't find modem at the selected COM port.", MB_ICONERROR};
+    const Message cantInit{"Error", "Can't initialise modem at the selected COM port.",
+                           MB_ICONERROR};
+    const Message cantSet{"Error", "Can't perform country setting on this model modem!",
+                          MB_ICONERROR};
+    const std::vector<Case> cases = {
+        {"missing port", [](auto& t) { t.driver.SetPortExists("COM2", false); }, cantFind},
+        {"refused line settings", [](auto& t) { t.driver.RefuseLineSettings(true); }, cantFind},
+        {"no echo on the probe", [](auto& t) { t.probeReply = "\r\nOK\r\n"; }, cantInit},
+        {"stray byte before the echo", [](auto& t) { t.probeReply = "xATZE1\r\r\nOK\r\n"; },
+         cantInit},
+        {"11 of 12 bytes", [](auto& t) { t.probeReply = "ATZE1\r\r\nOK\r"; }, cantInit},
+        {"ERROR to the country", [](auto& t) { t.countryReply = "AT+GCI=33\r\r\nERROR\r\n"; },
+         cantSet},
+        {"OK without the echo", [](auto& t) { t.countryReply = "\r\nOK\r\n"; }, cantSet},
+        {"bytes left over from the probe", [](auto& t) { t.probeReply = "ATZE1\r\r\nOK\r\n\r\n"; },
+         cantSet},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppRun t;
+        t.profile.SetFile(kSettingsPath, kSortedSettings);
+        c.arrange(t);
+        t.presenter.Enter();
+        EXPECT_FALSE(t.RunProgram());
+        EXPECT_THAT(t.Messages(), ElementsAre(c.message));
+        EXPECT_EQ(t.File(), kSortedSettings);
+        EXPECT_TRUE(t.profile.Writes().empty());
+        // A port opened for a failed run is closed, its watcher ended, before the program ends.
+        EXPECT_EQ(t.driver.OpenPorts(), 0);
+    }
+}
+
+TEST_F(CountrySettingTest, ExtraBytesAfterACompleteReplyStillSucceed) {
+    profile.SetFile(kSettingsPath, kSortedSettings);
+    countryReply = "AT+GCI=33\r\r\nOK\r\nRING\r\n";
+    presenter.Enter();
+    EXPECT_TRUE(RunProgram());
+}
+
+TEST_F(CountrySettingTest, NoPortSelectedUsesCom1AndStoresZero) {
+    profile.SetFile(kSettingsPath,
+                    "[Setting]\r\nNumOfCountry=1\r\nCurrentCOM=0\r\n[Country]\r\nJapan=00\r\n");
+    presenter.Enter();
+    EXPECT_TRUE(RunProgram());
+    EXPECT_THAT(driver.Calls({"CreateFile"}), ElementsAre("CreateFile COM1"));
+    EXPECT_THAT(written, ElementsAre("ATZE1\r", "AT+GCI=00\r"));
+    EXPECT_NE(File().find("CurrentCOM=0\r\n"), std::string::npos);
+    EXPECT_NE(File().find("CurrentSet=0\r\n"), std::string::npos);
+}
+
+TEST_F(CountrySettingTest, UnsavedChoiceIsToldAfterTheSuccess) {
+    profile.SetFile(kSettingsPath, kSortedSettings);
+    profile.SetWritesFail(true);
+    presenter.Enter();
+    EXPECT_TRUE(RunProgram());
+    const auto messages = Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], (Message{"", "Country set successfully.", MB_OK}));
+    EXPECT_EQ(messages[1].caption, "Error");
+    EXPECT_EQ(messages[1].style, MB_ICONERROR);
+    EXPECT_THAT(messages[1].text, ::testing::HasSubstr("could not be saved"));
+    EXPECT_THAT(messages[1].text, ::testing::HasSubstr(kSettingsPath));
+    EXPECT_EQ(File(), kSortedSettings);
+}
+
+TEST_F(CountrySettingTest, OutOfMemoryAtCreationEndsBeforeAnyDialog) {
+    state.allocateRing = [](std::size_t) { return std::unique_ptr<char[]>(); };
+    EXPECT_FALSE(RunProgram());
+    EXPECT_THAT(Messages(), ElementsAre(Message{"countryset", "Out of memory", MB_OK}));
+    EXPECT_EQ(presenter.DialogsRun(), 0);
+}
+
+TEST_F(CountrySettingTest, PortRecordFailureReleasesTheRing) {
+    driver.FailCreateEvent(1);
+    EXPECT_FALSE(RunProgram());
+    EXPECT_THAT(Messages(), ElementsAre(Message{"countryset", "Out of Memory", MB_OK}));
+    EXPECT_EQ(state.ringStorage, nullptr);
+    EXPECT_EQ(presenter.DialogsRun(), 0);
+    EXPECT_EQ(driver.OpenEvents(), 0);
+}
+
+TEST_F(CountrySettingTest, TooLongPathRefusesToStart) {
+    const std::string deep = "/" + std::string(260, 'd') + "/countryset";
+    CSetupApp app(state, profile, driver, services);
+    app.InitInstance(deep);
+    services.FlushPendingMessages();
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].caption, "countryset");
+    EXPECT_THAT(Messages()[0].text, ::testing::HasSubstr("255"));
+    EXPECT_EQ(presenter.DialogsRun(), 0);
+    EXPECT_TRUE(profile.Writes().empty());
+}
+
+TEST(SelectPortNumberTest, OnlyPositionsZeroToSevenPickAPort) {
+    ProgramState state;
+    MemoryProfile profile;
+    FakeCommDriver driver;
+    ScriptedPresenter presenter;
+    WindowServices services("countryset", presenter);
+    CMainDlg dlg(state, profile, driver, services);
+    ASSERT_TRUE(dlg.Port().CreatePortState());
+    for (auto [position, port] : {std::pair{0, 1}, {7, 8}, {3, 4}, {8, 1}, {-1, 1}, {-100, 1}}) {
+        state.chosenPortPosition = position;
+        dlg.SelectPortNumber();
+        EXPECT_EQ(dlg.Port().State()->byPortNumber, port) << position;
+    }
+}
+
+}  // namespace
+}  // namespace countryset::testing
