@@ -239,8 +239,20 @@ CommHandle PosixCommDriver::CreateFile(std::string_view portName) {
         ::close(fd);
         return kInvalidHandleValue;
     }
+    // A freshly opened port starts raw, without software flow control, as serial drivers start
+    // theirs: a tty's usual defaults (IXON among them) would otherwise survive ConfigurePort,
+    // which keeps the flow-control fields it reads, and a modem's stop character would stall
+    // our writes.
+    termios raw = original;
+    ::cfmakeraw(&raw);
+    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    raw.c_cflag |= CLOCAL | CREAD;
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &raw);
     int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake < 0) {
+        ::tcsetattr(fd, TCSANOW, &original);
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return kInvalidHandleValue;
@@ -249,6 +261,7 @@ CommHandle PosixCommDriver::CreateFile(std::string_view portName) {
     try {
         port = std::make_shared<Port>(fd, wake, original);
     } catch (const std::bad_alloc&) {
+        ::tcsetattr(fd, TCSANOW, &original);
         ::ioctl(fd, TIOCNXCL);
         ::close(wake);
         ::close(fd);

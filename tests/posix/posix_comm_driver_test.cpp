@@ -230,6 +230,12 @@ TEST_F(PosixDriverTest, RawSettingsAndOriginalRestoredOnClose) {
 
     CommHandle handle = driver_.CreateFile("COM1");
     ASSERT_NE(handle, kInvalidHandleValue);
+    // The block the logic reads back and keeps must not carry the terminal's software flow
+    // control into the configured line.
+    DCB opened;
+    ASSERT_TRUE(driver_.GetCommState(handle, &opened));
+    EXPECT_EQ(opened.fOutX, 0u);
+    EXPECT_EQ(opened.fInX, 0u);
     ASSERT_TRUE(driver_.SetCommState(handle, LineSettings()));
     termios raw{};
     ASSERT_EQ(::tcgetattr(observer, &raw), 0);
