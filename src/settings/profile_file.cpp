@@ -226,6 +226,13 @@ bool ProfileFile::WritePrivateProfileString(std::string_view section, std::strin
     if (read == ReadResult::kRead && *updated == old) {
         return true;
     }
+    // Replacing the file by rename needs only the folder's permission; a file its owner made
+    // read-only, or that we may not write, stays as it is. The mode check also holds for root.
+    if (read == ReadResult::kRead &&
+        ((info.st_mode & 0222) == 0 ||
+         ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+        return false;
+    }
     return ReplaceFile(ops_ != nullptr ? *ops_ : SystemOps(), target, *updated,
                        read == ReadResult::kRead ? &info : nullptr);
 }

@@ -17,7 +17,7 @@ namespace countryset {
 namespace {
 
 class ProfileFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char pattern[] = "/tmp/countryset-settings-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -109,7 +109,7 @@ TEST_F(ProfileFileTest, LinkedSettingsFileStaysALinkAndItsTargetIsWritten) {
 
 // Fails the chosen step the way a full disk or a broken rename would.
 class FailingOps : public FileWriteOps {
-  public:
+public:
     enum class Step { kWrite, kSync, kRename };
     explicit FailingOps(Step step) : step_(step) {}
     // A full disk: the first write goes half through, the next one fails.
@@ -125,7 +125,7 @@ class FailingOps : public FileWriteOps {
         return step_ == Step::kRename ? Fail(EXDEV) : FileWriteOps::Rename(from, to);
     }
 
-  private:
+private:
     static int Fail(int error) {
         errno = error;
         return -1;
@@ -155,6 +155,19 @@ TEST_F(ProfileFileTest, ReadOnlyFolderFailsWithoutHarm) {
     ProfileFile profile;
     EXPECT_FALSE(profile.WritePrivateProfileString("Setting", "CurrentSet", "3", path_));
     EXPECT_EQ(Get(path_), kOriginal);
+}
+
+TEST_F(ProfileFileTest, ReadOnlyFileIsNotReplaced) {
+    Put(path_, kOriginal);
+    ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+    ProfileFile profile;
+    EXPECT_FALSE(profile.WritePrivateProfileString("Setting", "CurrentSet", "3", path_));
+    EXPECT_EQ(Get(path_), kOriginal);
+    // Writing what the file already holds changes nothing and is no failure.
+    EXPECT_TRUE(profile.WritePrivateProfileString("Setting", "CurrentSet", "0", path_));
+    struct stat info {};
+    ASSERT_EQ(::stat(path_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u);
 }
 
 TEST_F(ProfileFileTest, UnreadableFileIsNotReplaced) {
