@@ -1,0 +1,65 @@
+// Runs the real program as an operator would: a copy in a folder of its own, its settings file
+// beside it, its console fed through a pipe, and the modem simulator on a pseudo-terminal.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "modem_sim.h"
+
+namespace countryset::testing {
+
+struct ProgramResult {
+    int exitCode = -1;  // -1 when it did not exit by itself
+    int signal = 0;     // the signal that ended it, if any
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+class ProgramFolder {
+public:
+    ProgramFolder();
+    ~ProgramFolder();
+    ProgramFolder(const ProgramFolder&) = delete;
+    ProgramFolder& operator=(const ProgramFolder&) = delete;
+
+    const std::string& Dir() const { return dir_; }
+    std::string Executable() const { return dir_ + "/countryset"; }
+    std::string SettingsPath() const { return dir_ + "/countryset.DAT"; }
+    void WriteSettings(const std::string& text) const;
+    std::optional<std::string> ReadSettings() const;
+
+    // Runs the program with the given console input (no display, so the console serves it);
+    // kills it when it outlives the timeout.
+    ProgramResult Run(const std::string& input, const std::vector<std::string>& args = {},
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+
+private:
+    std::string dir_;
+};
+
+class SimulatedModem {
+public:
+    // Starts the simulator; its log of received bytes goes to logPath.
+    SimulatedModem(ModemSimOptions options, const std::string& logPath);
+    ~SimulatedModem();
+    const std::string& Device() const { return sim_.SlavePath(); }
+    // Every byte the modem received so far.
+    std::string Received() const;
+    std::uint8_t Country() const { return sim_.Country(); }
+
+private:
+    std::string logPath_;
+    ModemSim sim_;
+};
+
+// The sample settings file of the project, with COM1 mapped to the given device.
+std::string SampleSettings(const std::string& device);
+// A file's bytes; nullopt when it cannot be read.
+std::optional<std::string> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+}  // namespace countryset::testing
