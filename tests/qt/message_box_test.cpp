@@ -1,0 +1,172 @@
+// Message boxes as QMessageBox: captions exactly as passed, the two styles, one OK button, and
+// boxes asked for on another thread shown by the user-interface thread without deadlock.
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "ui/country_dlg.h"
+#include "ui/qt/dialog_window.h"
+#include "ui/qt/qt_presenter.h"
+#include "ui/window_services.h"
+
+namespace countryset {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct ShownBox {
+    QString title;
+    QString windowTitle;  // what the platform window carries
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = 0;
+};
+
+QMessageBox* VisibleBox() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+            return box;
+        }
+    }
+    return nullptr;
+}
+
+// Records and dismisses, with its OK button, each message box that shows while it lives.
+class BoxCloser : public QObject {
+public:
+    BoxCloser() {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            QMessageBox* box = VisibleBox();
+            if (box == nullptr) {
+                return;
+            }
+            ShownBox shown{box->windowTitle(),
+                           box->windowHandle() ? box->windowHandle()->title() : QString("?"),
+                           box->text(), box->icon(), static_cast<int>(box->buttons().size())};
+            boxes.push_back(shown);
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        m_timer.start(5);
+    }
+    std::vector<ShownBox> boxes;
+
+private:
+    QTimer m_timer;
+};
+
+bool PollUntil(const std::atomic<bool>& flag) {
+    for (int i = 0; i < 500 && !flag.load(std::memory_order_acquire); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return flag.load(std::memory_order_acquire);
+}
+
+}  // namespace
+
+class MessageBoxTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void captionIconAndText_data() {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<unsigned>("style");
+        QTest::addColumn<int>("icon");
+        QTest::newRow("error") << "Error" << unsigned(MB_ICONERROR) << int(QMessageBox::Critical);
+        QTest::newRow("empty caption") << "" << unsigned(MB_OK) << int(QMessageBox::NoIcon);
+    }
+
+    void captionIconAndText() {
+        QFETCH(QString, caption);
+        QFETCH(unsigned, style);
+        QFETCH(int, icon);
+        QtPresenter presenter;
+        WindowServices services{"countryset", presenter};
+        BoxCloser closer;
+        services.MessageBox("Can't open <COM1>\nline two", caption.toStdString(), style);
+        QCOMPARE(closer.boxes.size(), std::size_t(1));
+        const ShownBox& box = closer.boxes[0];
+        QCOMPARE(box.title, caption);
+        // Not the application name, also where the platform window takes its title from.
+        QCOMPARE(box.windowTitle, caption);
+        QCOMPARE(int(box.icon), icon);
+        QCOMPARE(box.text, QString("Can't open <COM1>\nline two"));
+        QCOMPARE(box.buttons, 1);
+    }
+
+    void applicationBoxCarriesTheApplicationName() {
+        QtPresenter presenter;
+        WindowServices services{"countryset", presenter};
+        BoxCloser closer;
+        services.AfxMessageBox("Out of memory");
+        QCOMPARE(closer.boxes.size(), std::size_t(1));
+        QCOMPARE(closer.boxes[0].title, QString("countryset"));
+        QCOMPARE(int(closer.boxes[0].icon), int(QMessageBox::NoIcon));
+    }
+
+    // The user-interface thread is busy, not serving events (a reply collection); the watcher's
+    // box must neither wait for it nor get lost.
+    void boxFromAnotherThreadWhileTheUiThreadWaits() {
+        QtPresenter presenter;
+        WindowServices services{"countryset", presenter};
+        std::atomic<bool> done{false};
+        std::thread watcher([&] {
+            services.AfxMessageBox("Failed to create event for thread!");
+            done.store(true, std::memory_order_release);
+        });
+        const bool finished = PollUntil(done);
+        watcher.join();
+        QVERIFY(finished);
+        QVERIFY(VisibleBox() == nullptr);
+
+        BoxCloser closer;
+        services.FlushPendingMessages();
+        QCOMPARE(closer.boxes.size(), std::size_t(1));
+        QCOMPARE(closer.boxes[0].text, QString("Failed to create event for thread!"));
+        QCOMPARE(closer.boxes[0].title, QString("countryset"));
+    }
+
+    // Asked for while a dialog runs: queued at once, shown before the next box, in order.
+    void boxFromAnotherThreadDuringADialog() {
+        QtPresenter presenter;
+        WindowServices services{"countryset", presenter};
+        CDialog dlg(CountryDialogTemplate());
+        std::atomic<bool> done{false};
+        std::thread watcher;
+        QTimer::singleShot(0, [&] {
+            watcher = std::thread([&] {
+                services.AfxMessageBox("queued");
+                done.store(true, std::memory_order_release);
+            });
+            QTRY_VERIFY(done.load(std::memory_order_acquire));
+            presenter.ActiveWindow()->close();
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [&] {
+            if (presenter.ActiveWindow() != nullptr) {
+                presenter.ActiveWindow()->close();
+            }
+        });
+        guard.start(5000);
+        QCOMPARE(dlg.DoModal(), INT_PTR(IDCANCEL));
+        watcher.join();
+        QVERIFY(done.load());
+
+        BoxCloser closer;
+        services.MessageBox("Country set successfully.", "", MB_OK);
+        QCOMPARE(closer.boxes.size(), std::size_t(2));
+        QCOMPARE(closer.boxes[0].text, QString("queued"));
+        QCOMPARE(closer.boxes[1].text, QString("Country set successfully."));
+    }
+};
+
+}  // namespace countryset
+
+QTEST_MAIN(countryset::MessageBoxTest)
+#include "message_box_test.moc"
