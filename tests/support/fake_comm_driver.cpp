@@ -1,6 +1,9 @@
 #include "support/fake_comm_driver.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <thread>
 
 namespace countryset::testing {
@@ -426,7 +429,21 @@ bool FakeCommDriver::CreateThread(std::function<void()> body, std::thread& threa
             return false;
         }
     }
-    return CommDriver::CreateThread(std::move(body), thread);
+    // Hold the caller until the new thread runs, so a body that looks at shared state before
+    // its starter has stored it shows up as a failure rather than passing by luck.
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    auto wrapped = [started, body = std::move(body)] {
+        started->store(true, std::memory_order_release);
+        body();
+    };
+    if (!CommDriver::CreateThread(std::move(wrapped), thread)) {
+        return false;
+    }
+    for (int i = 0; i < 100 && !started->load(std::memory_order_acquire); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
 }
 
 void FakeCommDriver::Sleep(std::uint32_t milliseconds) {
