@@ -15,6 +15,14 @@
 #include "ui/qt/qt_presenter.h"
 #include "ui/window_services.h"
 
+#ifdef COUNTRYSET_HAVE_XCB
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#endif
+
 namespace countryset {
 namespace {
 
@@ -22,11 +30,48 @@ using namespace std::chrono_literals;
 
 struct ShownBox {
     QString title;
-    QString windowTitle;  // what the platform window carries
+    QString systemTitle;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     int buttons = 0;
 };
+
+#ifdef COUNTRYSET_HAVE_XCB
+// A text property of an X window; a null QString when the window does not have it.
+QString X11TextProperty(xcb_connection_t* c, xcb_window_t window, const char* name) {
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    if (atom == nullptr) {
+        return QString();
+    }
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
+    std::free(atom);
+    QString value;
+    if (reply != nullptr && reply->type != XCB_ATOM_NONE) {
+        value = QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(reply)),
+                                  xcb_get_property_value_length(reply));
+        if (value.isNull()) {
+            value = QStringLiteral("");
+        }
+    }
+    std::free(reply);
+    return value;
+}
+#endif
+
+// The title as the window system has it: what a window manager shows.
+QString SystemTitle(QWidget* w) {
+#ifdef COUNTRYSET_HAVE_XCB
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        const auto id = static_cast<xcb_window_t>(w->winId());
+        const QString netName = X11TextProperty(x11->connection(), id, "_NET_WM_NAME");
+        return !netName.isNull() ? netName : X11TextProperty(x11->connection(), id, "WM_NAME");
+    }
+#endif
+    return w->windowHandle() != nullptr ? w->windowHandle()->title() : QStringLiteral("?");
+}
 
 QMessageBox* VisibleBox() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -46,9 +91,8 @@ public:
             if (box == nullptr) {
                 return;
             }
-            ShownBox shown{box->windowTitle(),
-                           box->windowHandle() ? box->windowHandle()->title() : QString("?"),
-                           box->text(), box->icon(), static_cast<int>(box->buttons().size())};
+            ShownBox shown{box->windowTitle(), SystemTitle(box), box->text(), box->icon(),
+                           static_cast<int>(box->buttons().size())};
             boxes.push_back(shown);
             QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
         });
@@ -93,7 +137,7 @@ private slots:
         const ShownBox& box = closer.boxes[0];
         QCOMPARE(box.title, caption);
         // Not the application name, also where the platform window takes its title from.
-        QCOMPARE(box.windowTitle, caption);
+        QCOMPARE(box.systemTitle, caption);
         QCOMPARE(int(box.icon), icon);
         QCOMPARE(box.text, QString("Can't open <COM1>\nline two"));
         QCOMPARE(box.buttons, 1);
