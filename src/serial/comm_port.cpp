@@ -202,12 +202,18 @@ bool CCommPort::StartWatcher(ReceiveRing& ring) {
         return false;
     }
     JoinEndedWatcher();
-    m_watcherGo.store(false, std::memory_order_relaxed);
+    m_watcherGo.store(kWatcherWait, std::memory_order_relaxed);
     auto body = [this, &ring] {
-        m_watcherGo.wait(false, std::memory_order_acquire);
-        DutWatcher(*this, ring);
+        m_watcherGo.wait(kWatcherWait, std::memory_order_acquire);
+        if (m_watcherGo.load(std::memory_order_acquire) == kWatcherGo) {
+            DutWatcher(*this, ring);
+        }
     };
     if (!m_driver.CreateThread(body, m_watcher)) {
+        // A driver that started the thread after all must not leave it waiting for ever.
+        m_watcherGo.store(kWatcherCancel, std::memory_order_release);
+        m_watcherGo.notify_one();
+        JoinEndedWatcher();
         return false;
     }
     if (++m_lastWatcherId == 0) {
@@ -217,7 +223,7 @@ bool CCommPort::StartWatcher(ReceiveRing& ring) {
     s.fRunning.store(1, std::memory_order_release);
     s.dwWatcherId.store(m_lastWatcherId, std::memory_order_release);
     s.hWatcher.store(reinterpret_cast<std::uintptr_t>(&m_watcher), std::memory_order_release);
-    m_watcherGo.store(true, std::memory_order_release);
+    m_watcherGo.store(kWatcherGo, std::memory_order_release);
     m_watcherGo.notify_one();
     return true;
 }

@@ -22,7 +22,7 @@ inline constexpr std::uint32_t kPurgeAll =
 inline constexpr std::uint32_t kClosePollMilliseconds = 100;
 
 class CCommPort {
-  public:
+public:
     // Allocates a zero-filled record; nullptr stands for "out of memory".
     using StateAllocator = std::function<std::unique_ptr<PortState>()>;
 
@@ -61,7 +61,7 @@ class CCommPort {
     CommDriver& Driver() const { return m_driver; }
     MessageBoxes& Messages() const { return m_messages; }
 
-  private:
+private:
     void JoinEndedWatcher();
 
     CommDriver& m_driver;
@@ -69,8 +69,11 @@ class CCommPort {
     StateAllocator m_allocate;
     std::unique_ptr<PortState> m_state;
     std::thread m_watcher;
-    // Go-ahead for a new watcher, released once its flag, identity and handle are stored.
-    std::atomic<bool> m_watcherGo{false};
+    // Go-ahead for a new watcher, given once its flag, identity and handle are stored.
+    static constexpr int kWatcherWait = 0;
+    static constexpr int kWatcherGo = 1;
+    static constexpr int kWatcherCancel = 2;
+    std::atomic<int> m_watcherGo{kWatcherWait};
     std::uint32_t m_lastWatcherId = 0;
 };
 
