@@ -12,7 +12,7 @@
 namespace countryset {
 
 class ReceiveRing {
-  public:
+public:
     static constexpr std::int32_t kSlots = 2049;
 
     // storage: kSlots bytes owned by the caller, which keeps them for the ring's life. It need
@@ -41,7 +41,7 @@ class ReceiveRing {
         return index + 1 >= kSlots ? 0 : index + 1;
     }
 
-  private:
+private:
     char* m_storage;
     std::atomic<std::int32_t> m_writeIndex{0};
     std::atomic<std::int32_t> m_readIndex{0};

@@ -34,7 +34,7 @@ struct TransferScript {
 };
 
 class FakeCommDriver : public CommDriver {
-  public:
+public:
     FakeCommDriver();
     ~FakeCommDriver() override;
 
@@ -102,7 +102,7 @@ class FakeCommDriver : public CommDriver {
     std::time_t Time() override;
     void OutputDebugString(std::string_view text) override;
 
-  private:
+private:
     enum class HandleKind { Port, Event };
     struct Pending {
         TransferScript script;

@@ -32,7 +32,7 @@ inline RecordedMessage WindowMessage(std::string text, std::string caption, unsi
 }
 
 class RecordingMessages : public MessageBoxes {
-  public:
+public:
     void AfxMessageBox(const std::string& text) override { Record(AppMessage(text)); }
     void MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
         Record(WindowMessage(text, caption, style));
@@ -51,7 +51,7 @@ class RecordingMessages : public MessageBoxes {
         return texts;
     }
 
-  private:
+private:
     void Record(RecordedMessage message) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_messages.push_back(std::move(message));
