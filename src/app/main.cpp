@@ -13,6 +13,9 @@
 #include "settings/settings_path.h"
 #include "ui/console_presenter.h"
 #include "ui/window_services.h"
+#ifdef COUNTRYSET_HAVE_QT
+#include "ui/qt/qt_presenter.h"
+#endif
 
 using namespace countryset;
 
@@ -42,7 +45,24 @@ int main(int argc, char** argv) {
         return PortDevicePath(profile, state.settingsPath, portName);
     });
 
-    std::unique_ptr<Presenter> presenter = std::make_unique<ConsolePresenter>(std::cin, std::cout);
+    std::unique_ptr<Presenter> presenter;
+#ifdef COUNTRYSET_HAVE_QT
+    const auto isSet = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (!commandLine.console && (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"))) {
+        // A display that cannot be opened leaves the console, instead of ending the program.
+        std::string whyNot;
+        presenter = CreateQtPresenter(argc, argv, &whyNot);
+        if (presenter == nullptr) {
+            std::cerr << appName << ": " << whyNot << "; using the text console\n";
+        }
+    }
+#endif
+    if (presenter == nullptr) {
+        presenter = std::make_unique<ConsolePresenter>(std::cin, std::cout);
+    }
     WindowServices services(appName, *presenter);
 
     bool countrySet = false;
