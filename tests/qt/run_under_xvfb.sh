@@ -1,31 +1,24 @@
 #!/usr/bin/env bash
-# Runs a command against a private Xvfb server on a free display number, on Qt's xcb platform,
-# and stops the server afterwards. Exits 77 (skipped) when Xvfb is not installed.
+# Runs a command against a private Xvfb server, on Qt's xcb platform, and stops the server
+# afterwards. Xvfb picks a free display number itself (-displayfd), so runs in parallel never
+# share one. Exits 77 (skipped) when Xvfb is not installed.
 # Usage: run_under_xvfb.sh command [args...]
 set -uo pipefail
 
 command -v Xvfb >/dev/null || { echo "Xvfb not installed"; exit 77; }
 
-display=""
-for n in $(seq 90 190); do
-    if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then
-        Xvfb ":$n" -nolisten tcp -screen 0 1280x800x24 >/dev/null 2>&1 &
-        xvfb=$!
-        for _ in $(seq 1 50); do
-            [[ -S /tmp/.X11-unix/X$n ]] && break
-            kill -0 "$xvfb" 2>/dev/null || break
-            sleep 0.1
-        done
-        if [[ -S /tmp/.X11-unix/X$n ]]; then
-            display=":$n"
-            break
-        fi
-        # Another run took this number first.
-        kill "$xvfb" 2>/dev/null
-        wait "$xvfb" 2>/dev/null
-    fi
-done
-[[ -n "$display" ]] || { echo "no free X display number"; exit 1; }
-trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null' EXIT
+numfile=$(mktemp "${TMPDIR:-/tmp}/xvfb-display.XXXXXX")
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$numfile" >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -f "$numfile"' EXIT
 
-DISPLAY=$display QT_QPA_PLATFORM=xcb "$@"
+# The number is written once the server accepts connections.
+for _ in $(seq 1 100); do
+    [[ -s "$numfile" ]] && break
+    kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb did not start"; exit 1; }
+    sleep 0.05
+done
+number=$(tr -dc '0-9' < "$numfile")
+[[ -n "$number" ]] || { echo "Xvfb gave no display number"; exit 1; }
+
+DISPLAY=:$number QT_QPA_PLATFORM=xcb "$@"
