@@ -97,6 +97,12 @@ bool ResolveLinks(std::string path, std::string& target) {
             target = path;
             return true;
         }
+        // Only a link of our own or of root's is followed for a write: where operators may
+        // write the settings folder, a link one of them planted must not lead another user's
+        // run (root's above all) to rewrite a file of theirs.
+        if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+            return false;
+        }
         std::vector<char> link(PATH_MAX + 1);
         const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
         if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) {

@@ -107,6 +107,18 @@ TEST_F(ProfileFileTest, LinkedSettingsFileStaysALinkAndItsTargetIsWritten) {
     EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
 
+TEST_F(ProfileFileTest, LinkPlantedByAnotherUserIsNotFollowed) {
+    const std::string victim = dir_ + "/victim";
+    Put(victim, "secret\n");
+    ASSERT_EQ(::symlink(victim.c_str(), path_.c_str()), 0);
+    if (::lchown(path_.c_str(), 12345, 12345) != 0) {
+        GTEST_SKIP() << "only root can give a link to another user";
+    }
+    ProfileFile profile;
+    EXPECT_FALSE(profile.WritePrivateProfileString("Setting", "CurrentSet", "4", path_));
+    EXPECT_EQ(Get(victim), "secret\n");
+}
+
 // Fails the chosen step the way a full disk or a broken rename would.
 class FailingOps : public FileWriteOps {
 public:
