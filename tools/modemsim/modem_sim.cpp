@@ -626,8 +626,9 @@ void ModemSim::HangUp() {
         }
     }
     Transcript("--", "hang-up");
-    CloseAll();
+    // Told before the line goes dead, so whoever sees the hang-up also sees the flag.
     hungUp_.store(true, std::memory_order_release);
+    CloseAll();
 }
 
 }  // namespace countryset
