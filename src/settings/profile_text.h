@@ -2,8 +2,8 @@
 // out. Both ProfileFile and MemoryProfile go through these, so a file on disk and a file in a
 // test's memory parse and write back alike. A missing file reads like the empty text.
 //
-// Layout, as settings files written on Windows have it: lines end in CRLF, LF or a lone CR; a
-// UTF-8 byte-order mark at the start is ignored; a line whose first non-blank is ";" is a
+// Layout, as settings files written on other desktops have it: lines end in CRLF, LF or a lone CR;
+// a UTF-8 byte-order mark at the start is ignored; a line whose first non-blank is ";" is a
 // comment; "[name]" opens a section; "key=value" inside a section is an entry. Blanks around
 // section names, keys and values are ignored, names match without regard to case, and the
 // first section and the first key of a name win.

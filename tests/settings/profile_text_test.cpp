@@ -11,7 +11,7 @@
 namespace countryset {
 namespace {
 
-// A settings file as Windows tools leave it: BOM, CRLF, comments, stray blanks and quotes.
+// A settings file as other desktop tools leave it: BOM, CRLF, comments, stray blanks and quotes.
 const std::string kWindowsFile =
     "\xEF\xBB\xBF[ Setting ]\r\n"
     "; dialog texts\r\n"

@@ -52,7 +52,7 @@ void SetEditText(QLineEdit* edit, const QString& text) {
 
 QtDialogWindow::QtDialogWindow(CDialog& model, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+                          Qt::WindowCloseButtonHint),
       m_model(model),
       m_units(font()) {
     setWindowModality(Qt::ApplicationModal);
