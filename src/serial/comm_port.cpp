@@ -25,7 +25,8 @@ CCommPort::~CCommPort() {
         // A watcher still at work holds the port and the driver; it must be gone first.
         if (m_state->fRunning.load(std::memory_order_acquire) != 0 ||
             m_state->dwWatcherId.load(std::memory_order_acquire) != 0) {
-            ClosePort();
+            // At program end nobody needs the 100 ms polls: the watcher's own end is awaited.
+            StopPort(false);
         }
     }
     JoinEndedWatcher();
@@ -119,6 +120,10 @@ bool CCommPort::ConfigurePort() {
 }
 
 void CCommPort::ClosePort() {
+    StopPort(true);
+}
+
+void CCommPort::StopPort(bool pollForWatcher) {
     if (!m_state) {
         return;
     }
@@ -126,6 +131,9 @@ void CCommPort::ClosePort() {
     s.fRunning.store(0, std::memory_order_release);
     // A changed mask releases the watcher's wait, so it sees the cleared flag.
     m_driver.SetCommMask(s.hPort, 0);
+    if (!pollForWatcher && m_watcher.joinable()) {
+        m_watcher.join();
+    }
     while (s.dwWatcherId.load(std::memory_order_acquire) != 0) {
         m_driver.Sleep(kClosePollMilliseconds);
     }

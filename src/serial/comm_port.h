@@ -63,6 +63,8 @@ public:
 
 private:
     void JoinEndedWatcher();
+    // ClosePort's steps; without polling it waits for the watcher thread itself to end.
+    void StopPort(bool pollForWatcher);
 
     CommDriver& m_driver;
     MessageBoxes& m_messages;
