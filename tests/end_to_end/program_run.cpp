@@ -1,18 +1,17 @@
 #include "end_to_end/program_run.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -87,11 +86,10 @@ std::optional<std::string> ProgramFolder::ReadSettings() const {
 
 ProgramResult ProgramFolder::Run(const std::string& input, const std::vector<std::string>& args,
                                  std::chrono::milliseconds timeout) const {
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
-        ::pipe2(err, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
+    // The console's streams are files in the folder: the input ends where the operator stops.
+    const std::string inPath = dir_ + "/.stdin", outPath = dir_ + "/.stdout",
+                      errPath = dir_ + "/.stderr";
+    WriteFileBytes(inPath, input);
     // The environment less the display, so the console serves the dialog.
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -100,18 +98,16 @@ ProgramResult ProgramFolder::Run(const std::string& input, const std::vector<std
             env.emplace_back(entry);
         }
     }
-    std::vector<char*> envp;
+    std::vector<std::string> argStrings{Executable()};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> envp, argv;
     for (std::string& e : env) {
         envp.push_back(e.data());
     }
-    envp.push_back(nullptr);
-    std::string exe = Executable();
-    std::vector<std::string> argStrings{exe};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
     for (std::string& a : argStrings) {
         argv.push_back(a.data());
     }
+    envp.push_back(nullptr);
     argv.push_back(nullptr);
 
     const pid_t pid = ::fork();
@@ -119,66 +115,36 @@ ProgramResult ProgramFolder::Run(const std::string& input, const std::vector<std
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        if (::chdir(dir_.c_str()) != 0) {
+        const int in = ::open(inPath.c_str(), O_RDONLY);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+            ::dup2(err, 2) < 0 || ::chdir(dir_.c_str()) != 0) {
             ::_exit(126);
         }
-        ::execve(exe.c_str(), argv.data(), envp.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-
-    // Input is small: it fits the pipe, so writing it all at once cannot block.
-    ::signal(SIGPIPE, SIG_IGN);
-    [[maybe_unused]] ssize_t written = ::write(in[1], input.data(), input.size());
-    ::close(in[1]);
 
     ProgramResult result;
+    int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
             result.timedOut = true;
             ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
             break;
         }
-        if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) {
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
-                char buffer[4096];
-                const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-                if (n > 0) {
-                    sinks[i]->append(buffer, static_cast<std::size_t>(n));
-                } else {
-                    ::close(fds[i].fd);
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
-        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    for (pollfd& fd : fds) {
-        if (fd.fd >= 0) {
-            ::close(fd.fd);
-        }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
     if (WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
         result.signal = WTERMSIG(status);
     }
+    result.out = ReadFileBytes(outPath).value_or("");
+    result.err = ReadFileBytes(errPath).value_or("");
     return result;
 }
 
