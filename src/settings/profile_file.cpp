@@ -1,11 +1,14 @@
 #include "settings/profile_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -117,6 +120,28 @@ bool ResolveLinks(std::string path, std::string& target) {
     return false;
 }
 
+// Temporaries of writers that were killed before their rename would otherwise pile up beside
+// the settings file; those whose process is gone are removed.
+void RemoveStaleTemporaries(const std::string& directory, const std::string& stem) {
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    const std::string prefix = "." + stem + ".tmp";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (!name.starts_with(prefix)) {
+            continue;
+        }
+        const long pid = std::strtol(entry->d_name + prefix.size(), nullptr, 10);
+        if (pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 &&
+            errno == ESRCH) {
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        }
+    }
+    ::closedir(dir);
+}
+
 bool ReplaceFile(FileWriteOps& ops, const std::string& target, const std::string& text,
                  const struct stat* previous) {
     const std::string directory = DirectoryOf(target);
@@ -179,6 +204,7 @@ bool ReplaceFile(FileWriteOps& ops, const std::string& target, const std::string
         (void)::fsync(dirFd);
         ::close(dirFd);
     }
+    RemoveStaleTemporaries(directory, stem);
     return true;
 }
 
