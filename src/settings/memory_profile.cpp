@@ -28,20 +28,8 @@ std::string_view MemoryProfile::TextOf(std::string_view path) const {
     return it == files_.end() ? std::string_view() : std::string_view(it->second);
 }
 
-int MemoryProfile::GetPrivateProfileInt(std::string_view section, std::string_view key, int def,
-                                        std::string_view path) {
-    return ReadProfileInt(TextOf(path), section, key, def);
-}
-
-std::uint32_t MemoryProfile::GetPrivateProfileString(std::string_view section, std::string_view key,
-                                                     std::string_view def, char* buffer,
-                                                     std::uint32_t size, std::string_view path) {
-    return ReadProfileString(TextOf(path), section, key, def, buffer, size);
-}
-
-std::uint32_t MemoryProfile::GetPrivateProfileSection(std::string_view section, char* buffer,
-                                                      std::uint32_t size, std::string_view path) {
-    return ReadProfileSection(TextOf(path), section, buffer, size);
+std::string MemoryProfile::Text(std::string_view path) const {
+    return std::string(TextOf(path));
 }
 
 bool MemoryProfile::WritePrivateProfileString(std::string_view section, std::string_view key,

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "settings/private_profile.h"
+#include "settings/text_profile.h"
 
 namespace countryset {
 
-class MemoryProfile : public PrivateProfile {
-  public:
+class MemoryProfile : public TextProfile {
+public:
     struct WriteCall {
         std::string section;
         std::string key;
@@ -31,17 +31,13 @@ class MemoryProfile : public PrivateProfile {
     void SetWritesFail(bool fail) { writesFail_ = fail; }
     const std::vector<WriteCall>& Writes() const { return writes_; }
 
-    int GetPrivateProfileInt(std::string_view section, std::string_view key, int def,
-                             std::string_view path) override;
-    std::uint32_t GetPrivateProfileString(std::string_view section, std::string_view key,
-                                          std::string_view def, char* buffer, std::uint32_t size,
-                                          std::string_view path) override;
-    std::uint32_t GetPrivateProfileSection(std::string_view section, char* buffer,
-                                           std::uint32_t size, std::string_view path) override;
     bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                    std::string_view text, std::string_view path) override;
 
-  private:
+protected:
+    std::string Text(std::string_view path) const override;
+
+private:
     std::string_view TextOf(std::string_view path) const;
 
     std::map<std::string, std::string, std::less<>> files_;

@@ -222,20 +222,8 @@ int FileWriteOps::Rename(const char* from, const char* to) {
     return ::rename(from, to);
 }
 
-int ProfileFile::GetPrivateProfileInt(std::string_view section, std::string_view key, int def,
-                                      std::string_view path) {
-    return ReadProfileInt(TextForReading(path), section, key, def);
-}
-
-std::uint32_t ProfileFile::GetPrivateProfileString(std::string_view section, std::string_view key,
-                                                   std::string_view def, char* buffer,
-                                                   std::uint32_t size, std::string_view path) {
-    return ReadProfileString(TextForReading(path), section, key, def, buffer, size);
-}
-
-std::uint32_t ProfileFile::GetPrivateProfileSection(std::string_view section, char* buffer,
-                                                    std::uint32_t size, std::string_view path) {
-    return ReadProfileSection(TextForReading(path), section, buffer, size);
+std::string ProfileFile::Text(std::string_view path) const {
+    return TextForReading(path);
 }
 
 bool ProfileFile::WritePrivateProfileString(std::string_view section, std::string_view key,

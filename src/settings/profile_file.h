@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "settings/private_profile.h"
+#include "settings/text_profile.h"
 
 namespace countryset {
 
@@ -15,31 +15,27 @@ namespace countryset {
 // to play out a full disk or a failing rename. Each returns what the system call would, with
 // errno set on failure.
 class FileWriteOps {
-  public:
+public:
     virtual ~FileWriteOps() = default;
     virtual ssize_t Write(int fd, const void* data, std::size_t size);
     virtual int Sync(int fd);
     virtual int Rename(const char* from, const char* to);
 };
 
-class ProfileFile : public PrivateProfile {
-  public:
+class ProfileFile : public TextProfile {
+public:
     ProfileFile() = default;
     // ops must outlive this object.
     explicit ProfileFile(FileWriteOps& ops) : ops_(&ops) {}
 
-    int GetPrivateProfileInt(std::string_view section, std::string_view key, int def,
-                             std::string_view path) override;
-    std::uint32_t GetPrivateProfileString(std::string_view section, std::string_view key,
-                                          std::string_view def, char* buffer, std::uint32_t size,
-                                          std::string_view path) override;
-    std::uint32_t GetPrivateProfileSection(std::string_view section, char* buffer,
-                                           std::uint32_t size, std::string_view path) override;
     // False, with the file as it was, when the file cannot be read or replaced.
     bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                    std::string_view text, std::string_view path) override;
 
-  private:
+protected:
+    std::string Text(std::string_view path) const override;
+
+private:
     FileWriteOps* ops_ = nullptr;
 };
 
