@@ -1,82 +1,114 @@
 #include "settings/profile_file.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 namespace countryset {
 namespace {
 
+namespace fs = std::filesystem;
+
+void Put(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Get(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0);
+    return info.st_mode;
+}
+
+// Step 1: a full disk (the first write goes half through, the next fails); 2: fsync; 3: rename.
+class FailingOps : public FileWriteOps {
+public:
+    explicit FailingOps(int step) : step_(step) {}
+    ssize_t Write(int fd, const void* data, std::size_t size) override {
+        const bool half = step_ == 1 && writes_++ == 0 && size > 1;
+        return step_ == 1 && !half ? Fail(ENOSPC)
+                                   : FileWriteOps::Write(fd, data, size / (half + 1));
+    }
+    int Sync(int fd) override { return step_ == 2 ? Fail(EIO) : FileWriteOps::Sync(fd); }
+    int Rename(const char* from, const char* to) override {
+        return step_ == 3 ? Fail(EXDEV) : FileWriteOps::Rename(from, to);
+    }
+
+private:
+    static int Fail(int error) {
+        errno = error;
+        return -1;
+    }
+    int step_;
+    int writes_ = 0;
+};
+
 class ProfileFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/countryset-settings-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        ASSERT_NE(::mkdtemp(dir_.data()), nullptr);
         path_ = dir_ + "/countryset.DAT";
     }
     void TearDown() override {
-        ::chmod(dir_.c_str(), 0755);
-        for (const std::string& name : Entries()) {
-            ::unlink((dir_ + "/" + name).c_str());
-        }
-        ::rmdir(dir_.c_str());
+        fs::permissions(dir_, fs::perms::owner_all);
+        fs::remove_all(dir_);
+    }
+    // No temporary file left beside the settings file.
+    long FolderEntries() const {
+        return std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
+    }
+    bool Write(const char* value, int failingStep = 0) {
+        FailingOps ops(failingStep);
+        return ProfileFile(ops).WritePrivateProfileString("Setting", "CurrentSet", value, path_);
     }
 
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(dir_.c_str())) {
-            while (const dirent* e = ::readdir(d)) {
-                const std::string name = e->d_name;
-                if (name != "." && name != "..") {
-                    names.push_back(name);
-                }
-            }
-            ::closedir(d);
-        }
-        return names;
-    }
-    static void Put(const std::string& path, const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    static std::string Get(const std::string& path) {
-        std::ostringstream out;
-        out << std::ifstream(path, std::ios::binary).rdbuf();
-        return out.str();
-    }
-
-    std::string dir_;
+    std::string dir_ = "/tmp/countryset-settings-XXXXXX";
     std::string path_;
 };
 
 const std::string kOriginal =
-    "[Setting]\r\nTitle=Country Setting\r\nCurrentSet=0\r\n\r\n[Country]\r\nFrance=22\r\n";
+    "[Setting]\r\n; last choice\r\nTitle=Country Setting\r\nCurrentSet = 0  \r\n\r\n"
+    "[Country]\r\nFrance=22\r\n";
 
-TEST_F(ProfileFileTest, ReadsRealFilesAndDefaultsWhenMissing) {
+TEST_F(ProfileFileTest, ReadsFilesAsOtherDesktopToolsLeaveThem) {
     ProfileFile profile;
     char buffer[256];
+    // No file, or a folder in its place: every key takes its default.
+    for (const std::string& path : {path_, dir_}) {
+        EXPECT_EQ(profile.GetPrivateProfileString("S", "T", "Dflt", buffer, 256, path), 4u);
+        EXPECT_STREQ(buffer, "Dflt");
+        EXPECT_EQ(profile.GetPrivateProfileSection("Country", buffer, sizeof buffer, path), 0u);
+        EXPECT_EQ(buffer[0], '\0');
+    }
+    // Byte-order mark, CRLF, lone CR and LF, comments, stray blanks and quotes, repeated names.
+    Put(path_,
+        "\xEF\xBB\xBF[ Setting ]\r\n; dialog texts\r\n  Title =  Country Setting  \r\n"
+        "GroupText=\r\nStaticText=\"  quoted  \"\r\ntitle=second\r\nNumOfCountry=3\r\n"
+        "Lone=v\rLf=w\n\r\n[Country]\r\nFrance = 22\r\n; Germany=49\r\nnot an entry  \r\n"
+        "Code=a=b\r\n[setting]\r\nCurrentCOM=7\r\n");
+    std::string texts;
+    for (const char* key : {"TITLE", "GroupText", "StaticText", "Lone", "Lf", "Missing"}) {
+        profile.GetPrivateProfileString("setting", key, "DEF", buffer, sizeof buffer, path_);
+        texts += std::string(buffer) + "|";
+    }
+    EXPECT_EQ(texts, "Country Setting||  quoted  |v|w|DEF|");
+    // Only the first section of a name counts.
     EXPECT_EQ(profile.GetPrivateProfileInt("Setting", "CurrentCOM", 1, path_), 1);
-    EXPECT_EQ(profile.GetPrivateProfileString("Setting", "Title", "Country Setting", buffer,
-                                              sizeof buffer, path_),
-              15u);
-    EXPECT_EQ(profile.GetPrivateProfileSection("Country", buffer, sizeof buffer, path_), 0u);
-    EXPECT_EQ(buffer[0], '\0');
-
-    Put(path_, kOriginal);
-    EXPECT_EQ(profile.GetPrivateProfileInt("Setting", "CurrentSet", 5, path_), 0);
-    EXPECT_EQ(profile.GetPrivateProfileSection("Country", buffer, sizeof buffer, path_), 10u);
-    EXPECT_STREQ(buffer, "France=22");
-    // A folder where the file should be reads like no file.
-    EXPECT_EQ(profile.GetPrivateProfileInt("Setting", "CurrentSet", 5, dir_), 5);
+    const char entries[] = "France=22\0not an entry\0Code=a=b\0";
+    ASSERT_EQ(profile.GetPrivateProfileSection("COUNTRY", buffer, sizeof buffer, path_),
+              sizeof entries - 1);
+    EXPECT_EQ(std::memcmp(buffer, entries, sizeof entries), 0);
 }
 
 TEST_F(ProfileFileTest, WriteBackChangesOnlyTheKeyAndKeepsTheMode) {
@@ -84,27 +116,55 @@ TEST_F(ProfileFileTest, WriteBackChangesOnlyTheKeyAndKeepsTheMode) {
     ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
     ProfileFile profile;
     EXPECT_TRUE(profile.WritePrivateProfileString("Setting", "CurrentSet", "2", path_));
-    EXPECT_TRUE(profile.WritePrivateProfileString("Setting", "CurrentCOM", "1", path_));
+    EXPECT_TRUE(profile.WritePrivateProfileString("setting", "CurrentCOM", "1", path_));
     EXPECT_EQ(Get(path_),
-              "[Setting]\r\nTitle=Country Setting\r\nCurrentSet=2\r\nCurrentCOM=1\r\n\r\n"
-              "[Country]\r\nFrance=22\r\n");
-    struct stat info {};
-    ASSERT_EQ(::stat(path_.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(Entries(), std::vector<std::string>{"countryset.DAT"});
+              "[Setting]\r\n; last choice\r\nTitle=Country Setting\r\nCurrentSet = 2  \r\n"
+              "CurrentCOM=1\r\n\r\n[Country]\r\nFrance=22\r\n");
+    EXPECT_EQ(ModeOf(path_) & 07777, 0640u);
+    EXPECT_EQ(FolderEntries(), 1);
+}
+
+TEST_F(ProfileFileTest, FailedWriteLeavesTheOldFileWholeAndNoTemporary) {
+    for (const int step : {1, 2, 3}) {
+        SCOPED_TRACE(step);
+        Put(path_, kOriginal);
+        EXPECT_FALSE(Write("3", step));
+        EXPECT_EQ(Get(path_), kOriginal);
+        EXPECT_EQ(FolderEntries(), 1);
+    }
+}
+
+TEST_F(ProfileFileTest, FileWeMayNotReplaceIsLeftAlone) {
+    Put(path_, kOriginal);
+    ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+    EXPECT_FALSE(Write("3"));
+    EXPECT_EQ(Get(path_), kOriginal);
+    // Writing what the file already holds changes nothing and is no failure.
+    EXPECT_TRUE(Write("0"));
+    EXPECT_EQ(ModeOf(path_) & 07777, 0444u);
+
+    if (::geteuid() != 0) {  // root writes into read-only folders
+        ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
+        ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
+        EXPECT_FALSE(Write("3"));
+        EXPECT_EQ(Get(path_), kOriginal);
+        ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+    }
+    // A file that cannot be read is not replaced by one holding only the key.
+    ASSERT_EQ(::unlink(path_.c_str()), 0);
+    ASSERT_EQ(::mkdir(path_.c_str(), 0755), 0);
+    EXPECT_FALSE(Write("3"));
+    EXPECT_TRUE(S_ISDIR(ModeOf(path_)));
 }
 
 TEST_F(ProfileFileTest, LinkedSettingsFileStaysALinkAndItsTargetIsWritten) {
     ASSERT_EQ(::symlink("real.DAT", path_.c_str()), 0);
-    ProfileFile profile;
     // The first write creates the missing target, a new file with CRLF line breaks.
-    EXPECT_TRUE(profile.WritePrivateProfileString("Setting", "CurrentSet", "0", path_));
+    EXPECT_TRUE(Write("0"));
     EXPECT_EQ(Get(dir_ + "/real.DAT"), "[Setting]\r\nCurrentSet=0\r\n");
-    EXPECT_TRUE(profile.WritePrivateProfileString("Setting", "CurrentSet", "4", path_));
+    EXPECT_TRUE(Write("4"));
     EXPECT_EQ(Get(dir_ + "/real.DAT"), "[Setting]\r\nCurrentSet=4\r\n");
-    struct stat info {};
-    ASSERT_EQ(::lstat(path_.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_TRUE(S_ISLNK(ModeOf(path_)));
 }
 
 TEST_F(ProfileFileTest, LinkPlantedByAnotherUserIsNotFollowed) {
@@ -114,82 +174,8 @@ TEST_F(ProfileFileTest, LinkPlantedByAnotherUserIsNotFollowed) {
     if (::lchown(path_.c_str(), 12345, 12345) != 0) {
         GTEST_SKIP() << "only root can give a link to another user";
     }
-    ProfileFile profile;
-    EXPECT_FALSE(profile.WritePrivateProfileString("Setting", "CurrentSet", "4", path_));
+    EXPECT_FALSE(Write("4"));
     EXPECT_EQ(Get(victim), "secret\n");
-}
-
-// Fails the chosen step the way a full disk or a broken rename would.
-class FailingOps : public FileWriteOps {
-public:
-    enum class Step { kWrite, kSync, kRename };
-    explicit FailingOps(Step step) : step_(step) {}
-    // A full disk: the first write goes half through, the next one fails.
-    ssize_t Write(int fd, const void* data, std::size_t size) override {
-        if (step_ == Step::kWrite && (wrotePart_ || size < 2)) {
-            return Fail(ENOSPC);
-        }
-        wrotePart_ = true;
-        return FileWriteOps::Write(fd, data, step_ == Step::kWrite ? size / 2 : size);
-    }
-    int Sync(int fd) override { return step_ == Step::kSync ? Fail(EIO) : FileWriteOps::Sync(fd); }
-    int Rename(const char* from, const char* to) override {
-        return step_ == Step::kRename ? Fail(EXDEV) : FileWriteOps::Rename(from, to);
-    }
-
-private:
-    static int Fail(int error) {
-        errno = error;
-        return -1;
-    }
-    Step step_;
-    bool wrotePart_ = false;
-};
-
-TEST_F(ProfileFileTest, FailedWriteLeavesTheOldFileWholeAndNoTemporary) {
-    for (const FailingOps::Step step :
-         {FailingOps::Step::kWrite, FailingOps::Step::kSync, FailingOps::Step::kRename}) {
-        Put(path_, kOriginal);
-        FailingOps ops(step);
-        ProfileFile profile(ops);
-        EXPECT_FALSE(profile.WritePrivateProfileString("Setting", "CurrentSet", "3", path_));
-        EXPECT_EQ(Get(path_), kOriginal);
-        EXPECT_EQ(Entries(), std::vector<std::string>{"countryset.DAT"});
-    }
-}
-
-TEST_F(ProfileFileTest, ReadOnlyFolderFailsWithoutHarm) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root writes into read-only folders; the injected failures cover this";
-    }
-    Put(path_, kOriginal);
-    ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
-    ProfileFile profile;
-    EXPECT_FALSE(profile.WritePrivateProfileString("Setting", "CurrentSet", "3", path_));
-    EXPECT_EQ(Get(path_), kOriginal);
-}
-
-TEST_F(ProfileFileTest, ReadOnlyFileIsNotReplaced) {
-    Put(path_, kOriginal);
-    ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
-    ProfileFile profile;
-    EXPECT_FALSE(profile.WritePrivateProfileString("Setting", "CurrentSet", "3", path_));
-    EXPECT_EQ(Get(path_), kOriginal);
-    // Writing what the file already holds changes nothing and is no failure.
-    EXPECT_TRUE(profile.WritePrivateProfileString("Setting", "CurrentSet", "0", path_));
-    struct stat info {};
-    ASSERT_EQ(::stat(path_.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0444u);
-}
-
-TEST_F(ProfileFileTest, UnreadableFileIsNotReplaced) {
-    ASSERT_EQ(::mkdir(path_.c_str(), 0755), 0);
-    ProfileFile profile;
-    EXPECT_FALSE(profile.WritePrivateProfileString("Setting", "CurrentSet", "3", path_));
-    struct stat info {};
-    ASSERT_EQ(::stat(path_.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISDIR(info.st_mode));
-    ::rmdir(path_.c_str());
 }
 
 }  // namespace
