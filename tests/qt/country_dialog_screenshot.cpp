@@ -19,8 +19,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <settings file> <output.png>\n", argv[0]);
         return 2;
     }
-    const std::string settingsPath = argv[1];
-    const QString output = QString::fromLocal8Bit(argv[2]);
     // The same picture on every machine, with or without a display.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int qtArgc = 1;
@@ -34,19 +32,17 @@ int main(int argc, char** argv) {
     WindowServices services("countryset", qt);
     ProfileFile profile;
     CountryDialogState state;
-    CCountryDlg dlg(profile, settingsPath.c_str(), state);
-
+    CCountryDlg dlg(profile, argv[1], state);
     bool saved = false;
     QTimer::singleShot(0, [&] {
         if (QtDialogWindow* window = qt.ActiveWindow()) {
-            saved = window->grab().save(output, "PNG");
+            saved = window->grab().save(QString::fromLocal8Bit(argv[2]), "PNG");
             window->close();
         }
     });
     dlg.DoModal();
     if (!saved) {
         std::fprintf(stderr, "%s: could not write %s\n", argv[0], argv[2]);
-        return 1;
     }
-    return 0;
+    return saved ? 0 : 1;
 }

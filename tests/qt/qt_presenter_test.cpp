@@ -1,0 +1,258 @@
+// The desktop presenter in real Qt windows, on the offscreen platform and once more on a private X
+// server: the country dialog drawn from its template, with focus and keys going through the
+// model, and message boxes with their exact captions, also when asked for on another thread.
+#include <QtTest>
+#include <QtWidgets>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <thread>
+#include <tuple>
+
+#include "settings/memory_profile.h"
+#include "ui/country_dlg.h"
+#include "ui/qt/dialog_window.h"
+#include "ui/qt/qt_presenter.h"
+#include "ui/window_services.h"
+
+#ifdef COUNTRYSET_HAVE_XCB
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#endif
+
+namespace countryset {
+namespace {
+
+using Operate = std::function<void(QtDialogWindow&)>;
+
+// The country dialog offering France, Italy and Spain, France preselected, under a single-byte
+// (not UTF-8) title.
+struct Run {
+    MemoryProfile profile;
+    CountryDialogState state;
+    QtPresenter presenter;
+    WindowServices services{"countryset", presenter};
+    CCountryDlg dlg{profile, "/opt/x/countryset.DAT", state};
+    QObject alive;
+    bool operated = false;
+
+    Run() {
+        profile.SetFile("/opt/x/countryset.DAT",
+                        "[Setting]\nTitle=Caf\xe9\nNumOfCountry=3\nCurrentSet=0\n[Country]\n"
+                        "France=22\nItaly=33\nSpain=11\n");
+    }
+
+    // Runs the dialog; operate works in its window once it is up. A run the operator does not
+    // end is closed after a while, so that a broken key path fails instead of hanging.
+    INT_PTR Modal(const Operate& operate) {
+        QTimer::singleShot(0, &alive, [this, operate] {
+            QtDialogWindow* w = presenter.ActiveWindow();
+            QVERIFY(w != nullptr && QTest::qWaitForWindowActive(w));
+            operated = true;
+            operate(*w);
+        });
+        QTimer::singleShot(5000, &alive, [this] {
+            if (QtDialogWindow* w = presenter.ActiveWindow()) {
+                w->close();
+                QFAIL("the dialog did not end");
+            }
+        });
+        return dlg.DoModal();
+    }
+};
+
+// Each key to the widget that has the focus at the time; Backtab with Shift, Enter from the
+// keypad.
+void Keys(QtDialogWindow& w, std::initializer_list<Qt::Key> keys) {
+    for (Qt::Key key : keys) {
+        QTest::keyClick(w.focusWidget() != nullptr ? w.focusWidget() : &w, key,
+                        key == Qt::Key_Backtab ? Qt::ShiftModifier
+                        : key == Qt::Key_Enter ? Qt::KeypadModifier
+                                               : Qt::NoModifier);
+    }
+}
+
+using W = QtDialogWindow&;
+
+// What the operator does in the window, what DoModal gives and the code chosen. The OK button
+// ends the dialog through the cancel command, so that result carries no meaning; the close box
+// is refused to Qt, the model ends the dialog.
+const std::tuple<const char*, Operate, INT_PTR, const char*> kRuns[] = {
+    {"Tab order, then typing it",
+     [](W w) {
+         QCOMPARE(w.windowTitle(), QString("Caf\u00e9"));
+         QCOMPARE(w.focusWidget(), w.ControlWidget(IDC_OK_BUTTON));
+         // The hidden edits 1062 and 1068 are skipped; the order wraps.
+         for (int id : {IDC_CANCEL_BUTTON, IDC_COUNTRY_LIST, IDC_PORT_LIST, IDC_OK_BUTTON,
+                        IDC_CANCEL_BUTTON, IDC_COUNTRY_LIST}) {
+             Keys(w, {Qt::Key_Tab});
+             QCOMPARE(w.focusWidget(), w.ControlWidget(id));
+         }
+         qobject_cast<QComboBox*>(w.focusWidget())->lineEdit()->selectAll();
+         QTest::keyClicks(w.focusWidget(), "it");
+         Keys(w, {Qt::Key_Backtab, Qt::Key_Backtab, Qt::Key_Return});
+     },
+     IDCANCEL, "33"},
+    {"Enter on open", [](W w) { Keys(w, {Qt::Key_Return}); }, IDCANCEL, "22"},
+    {"Enter in a closed list, focused by a click",
+     [](W w) {
+         w.ControlWidget(IDC_COUNTRY_LIST)->setFocus(Qt::MouseFocusReason);
+         Keys(w, {Qt::Key_Enter});
+     },
+     IDOK, ""},
+    {"Escape", [](W w) { Keys(w, {Qt::Key_Escape}); }, IDCANCEL, ""},
+    {"close box", [](W w) { QVERIFY(!w.close()); }, IDCANCEL, ""},
+};
+
+// The title a window manager shows.
+QString SystemTitle(QWidget* w) {
+#ifdef COUNTRYSET_HAVE_XCB
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+        auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 12, "_NET_WM_NAME"), nullptr);
+        auto* reply =
+            xcb_get_property_reply(c,
+                                   xcb_get_property(c, 0, static_cast<xcb_window_t>(w->winId()),
+                                                    atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+                                   nullptr);
+        const QString title =
+            QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(reply)),
+                              xcb_get_property_value_length(reply));
+        std::free(atom);
+        std::free(reply);
+        return title;
+    }
+#endif
+    return w->windowHandle()->title();
+}
+
+// Records, as "title|title in the window system|icon|buttons|text", and dismisses with its OK
+// button each message box that shows while it lives.
+class BoxCloser : public QObject {
+public:
+    BoxCloser() {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (box != nullptr && box->isVisible()) {
+                    boxes << QStringList{box->windowTitle(), SystemTitle(box),
+                                         QString::number(box->icon()),
+                                         QString::number(box->buttons().size()), box->text()}
+                                 .join('|');
+                    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+                }
+            }
+        });
+        m_timer.start(5);
+    }
+    QStringList boxes;
+
+private:
+    QTimer m_timer;
+};
+
+}  // namespace
+
+class QtPresenterTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { QApplication::setFont(m_baseFont); }
+
+    void geometryFollowsTheTemplate_data() {
+        QTest::addColumn<double>("scale");
+        QTest::newRow("100%") << 1.0;
+        QTest::newRow("200%") << 2.0;
+    }
+
+    void geometryFollowsTheTemplate() {
+        QFETCH(double, scale);
+        QFont font = m_baseFont;
+        font.setPointSizeF(m_baseFont.pointSizeF() * scale);
+        QApplication::setFont(font);
+        Run run;
+        run.Modal([&](QtDialogWindow& w) {
+            const DialogUnits& u = w.Units();
+            QCOMPARE(w.size(), QSize(u.X(205), u.Y(97)));
+            QCOMPARE(w.ControlWidget(IDC_OK_BUTTON)->geometry(), u.Rect(43, 74, 50, 14));
+            const QRect group = w.ControlWidget(IDC_SETTING_GROUP)->geometry();
+            QCOMPARE(group, u.Rect(14, 6, 176, 60));
+            const int ids[] = {IDC_SELECTED_LABEL, IDC_OK_BUTTON, IDC_CANCEL_BUTTON,
+                               IDC_COUNTRY_LIST, IDC_PORT_LIST};
+            for (int id : ids) {
+                const QRect r = w.ControlWidget(id)->geometry();
+                const bool framed = id != IDC_OK_BUTTON && id != IDC_CANCEL_BUTTON;
+                QVERIFY2(w.rect().contains(r) && group.contains(r) == framed &&
+                             (framed || r.top() > group.bottom()),
+                         qPrintable(QString::number(id)));
+                for (int other : ids) {
+                    QVERIFY2(other == id || !r.intersects(w.ControlWidget(other)->geometry()),
+                             qPrintable(QString("%1 overlaps %2").arg(id).arg(other)));
+                }
+            }
+            // Whole texts: the label grows past its template width where the font needs it.
+            auto* label = qobject_cast<QLabel*>(w.ControlWidget(IDC_SELECTED_LABEL));
+            QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(label->text()));
+            // The dialog grows with its font.
+            m_widthAt100 = scale == 1.0 ? w.width() : m_widthAt100;
+            QVERIFY(m_widthAt100 == 0 || std::abs(w.width() / (scale * m_widthAt100) - 1) < 0.15);
+            Keys(w, {Qt::Key_Escape});
+        });
+        QVERIFY(run.operated);
+    }
+
+    void keysGoThroughTheModel_data() {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(kRuns)); ++i) {
+            QTest::newRow(std::get<0>(kRuns[i])) << i;
+        }
+    }
+
+    void keysGoThroughTheModel() {
+        QFETCH(int, row);
+        const auto& [name, operate, result, code] = kRuns[row];
+        Run run;
+        QCOMPARE(run.Modal(operate), result);
+        QVERIFY(run.operated);
+        QCOMPARE(run.dlg.m_strCode, std::string(code));
+    }
+
+    // The user-interface thread is busy, not serving events (a reply collection): the watcher's
+    // box neither waits for it nor gets lost, and shows before the next box. Captions as passed,
+    // an empty one too, not the application name, also in the window system's title.
+    void messageBoxes() {
+        QtPresenter presenter;
+        WindowServices services{"countryset", presenter};
+        std::atomic<bool> done{false};
+        std::thread watcher([&] {
+            services.AfxMessageBox("Failed to create event for thread!");
+            done.store(true, std::memory_order_release);
+        });
+        for (int i = 0; i < 500 && !done.load(std::memory_order_acquire); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const bool finished = done.load(std::memory_order_acquire);
+        watcher.join();
+        QVERIFY(finished);
+        QCOMPARE(services.PendingCount(), std::size_t(1));
+        BoxCloser closer;
+        services.MessageBox("Country set successfully.", "", MB_OK);
+        services.MessageBox("Can't open <COM1>\nline two", "Error", MB_ICONERROR);
+        QCOMPARE(closer.boxes,
+                 (QStringList{"countryset|countryset|0|1|Failed to create event for thread!",
+                              "||0|1|Country set successfully.",
+                              "Error|Error|3|1|Can't open <COM1>\nline two"}));
+    }
+
+private:
+    QFont m_baseFont = QApplication::font();
+    int m_widthAt100 = 0;
+};
+
+}  // namespace countryset
+
+QTEST_MAIN(countryset::QtPresenterTest)
+#include "qt_presenter_test.moc"
