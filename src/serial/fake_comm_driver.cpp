@@ -1,15 +1,18 @@
-#include "support/fake_comm_driver.h"
+#include "serial/fake_comm_driver.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
 namespace countryset::testing {
 
-FakeCommDriver::FakeCommDriver() = default;
-FakeCommDriver::~FakeCommDriver() = default;
+namespace {
+constexpr std::uint32_t kSleepLimitMilliseconds = 3'600'000;
+}  // namespace
 
 void FakeCommDriver::SetPortExists(const std::string& name, bool exists) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -68,26 +71,20 @@ void FakeCommDriver::SetClock(std::function<std::time_t()> clock) {
     m_clock = std::move(clock);
 }
 
-void FakeCommDriver::SetTime(std::time_t now, std::time_t stepPerCall) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_now = now;
-    m_step = stepPerCall;
-}
-
-std::vector<std::string> FakeCommDriver::Calls() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_calls;
-}
-
-std::vector<std::string> FakeCommDriver::Calls(std::set<std::string> names) const {
+std::vector<std::string> FakeCommDriver::Calls(const std::set<std::string>& names) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::string> picked;
     for (const auto& call : m_calls) {
-        if (names.count(call.substr(0, call.find(' '))) != 0) {
+        if (names.empty() || names.count(call.substr(0, call.find(' '))) != 0) {
             picked.push_back(call);
         }
     }
     return picked;
+}
+
+void FakeCommDriver::ClearCalls() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calls.clear();
 }
 
 std::size_t FakeCommDriver::QueuedIncoming() const {
@@ -100,65 +97,28 @@ std::string FakeCommDriver::Written() const {
     return m_written;
 }
 
-std::vector<std::uint32_t> FakeCommDriver::Sleeps() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_sleeps;
-}
-
-std::vector<std::string> FakeCommDriver::DebugOutput() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_debug;
-}
-
 std::optional<DCB> FakeCommDriver::LastDcb() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_dcb;
 }
 
-std::optional<CommTimeouts> FakeCommDriver::LastTimeouts() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_timeouts;
-}
-
-std::uint32_t FakeCommDriver::Mask() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_mask;
-}
-
-bool FakeCommDriver::Dtr() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_dtr;
-}
-
 int FakeCommDriver::OpenPorts() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<int>(std::count_if(m_open.begin(), m_open.end(), [](const auto& entry) {
-        return entry.second == HandleKind::Port;
-    }));
+    return CountOpen(HandleKind::Port);
 }
 
 int FakeCommDriver::OpenEvents() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<int>(std::count_if(m_open.begin(), m_open.end(), [](const auto& entry) {
-        return entry.second == HandleKind::Event;
-    }));
+    return CountOpen(HandleKind::Event);
 }
 
-int FakeCommDriver::BadCloses() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_badCloses;
+int FakeCommDriver::CountOpen(HandleKind kind) const {
+    return static_cast<int>(std::count_if(
+        m_open.begin(), m_open.end(), [kind](const auto& entry) { return entry.second == kind; }));
 }
 
-int FakeCommDriver::WaitCalls() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_waitCalls;
-}
-
-void FakeCommDriver::Log(std::string entry) {
+bool FakeCommDriver::LoggedOpenPort(std::string entry, CommHandle port) {
     m_calls.push_back(std::move(entry));
-}
-
-bool FakeCommDriver::IsOpenPort(CommHandle port) const {
     auto it = m_open.find(port);
     return it != m_open.end() && it->second == HandleKind::Port;
 }
@@ -170,15 +130,23 @@ std::uint32_t FakeCommDriver::MoveIncoming(void* dest, std::uint32_t count) {
     return moved;
 }
 
+TransferScript FakeCommDriver::NextScript(std::deque<TransferScript>& scripts) {
+    TransferScript script;
+    if (!scripts.empty()) {
+        script = scripts.front();
+        scripts.pop_front();
+    }
+    return script;
+}
+
 CommHandle FakeCommDriver::CreateFile(std::string_view portName) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log("CreateFile " + std::string(portName));
+    m_calls.push_back("CreateFile " + std::string(portName));
     if (m_missingPorts.count(std::string(portName)) != 0) {
         return kInvalidHandleValue;
     }
-    const CommHandle handle = m_nextHandle++;
-    m_open[handle] = HandleKind::Port;
-    return handle;
+    m_open[m_nextHandle] = HandleKind::Port;
+    return m_nextHandle++;
 }
 
 bool FakeCommDriver::CloseHandle(CommHandle handle) {
@@ -186,11 +154,11 @@ bool FakeCommDriver::CloseHandle(CommHandle handle) {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_open.find(handle);
         if (it == m_open.end()) {
-            ++m_badCloses;
-            Log("CloseHandle bad");
+            m_calls.push_back("CloseHandle bad");
             return false;
         }
-        Log(it->second == HandleKind::Port ? "CloseHandle port" : "CloseHandle event");
+        m_calls.push_back(it->second == HandleKind::Port ? "CloseHandle port"
+                                                         : "CloseHandle event");
         m_open.erase(it);
     }
     m_changed.notify_all();
@@ -200,20 +168,18 @@ bool FakeCommDriver::CloseHandle(CommHandle handle) {
 CommHandle FakeCommDriver::CreateEvent() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_failingEvents.count(++m_eventCalls) != 0) {
-        Log("CreateEvent failed");
+        m_calls.push_back("CreateEvent failed");
         return kNullHandle;
     }
-    Log("CreateEvent");
-    const CommHandle handle = m_nextHandle++;
-    m_open[handle] = HandleKind::Event;
-    return handle;
+    m_calls.push_back("CreateEvent");
+    m_open[m_nextHandle] = HandleKind::Event;
+    return m_nextHandle++;
 }
 
 bool FakeCommDriver::SetCommMask(CommHandle port, std::uint32_t mask) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        Log("SetCommMask " + std::to_string(mask));
-        if (!IsOpenPort(port)) {
+        if (!LoggedOpenPort("SetCommMask " + std::to_string(mask), port)) {
             return false;
         }
         m_mask = mask;
@@ -225,13 +191,9 @@ bool FakeCommDriver::SetCommMask(CommHandle port, std::uint32_t mask) {
 
 bool FakeCommDriver::WaitCommEvent(CommHandle port, std::uint32_t* events) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    Log("WaitCommEvent");
-    ++m_waitCalls;
+    bool open = LoggedOpenPort("WaitCommEvent", port);
     *events = 0;
-    for (;;) {
-        if (!IsOpenPort(port)) {
-            return false;
-        }
+    while (open) {
         if ((m_mask & EV_RXCHAR) != 0 && !m_incoming.empty()) {
             m_maskChangesSeen = m_maskChanges;
             *events = EV_RXCHAR;
@@ -244,19 +206,20 @@ bool FakeCommDriver::WaitCommEvent(CommHandle port, std::uint32_t* events) {
             return true;
         }
         m_changed.wait(lock);
+        open = m_open.count(port) != 0;  // handles are never reused
     }
+    return false;
 }
 
 bool FakeCommDriver::SetupComm(CommHandle port, std::uint32_t inQueue, std::uint32_t outQueue) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log("SetupComm " + std::to_string(inQueue) + " " + std::to_string(outQueue));
-    return IsOpenPort(port);
+    return LoggedOpenPort("SetupComm " + std::to_string(inQueue) + " " + std::to_string(outQueue),
+                          port);
 }
 
 bool FakeCommDriver::PurgeComm(CommHandle port, std::uint32_t flags) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log("PurgeComm " + std::to_string(flags));
-    if (!IsOpenPort(port)) {
+    if (!LoggedOpenPort("PurgeComm " + std::to_string(flags), port)) {
         return false;
     }
     if ((flags & PURGE_RXCLEAR) != 0) {
@@ -265,23 +228,24 @@ bool FakeCommDriver::PurgeComm(CommHandle port, std::uint32_t flags) {
     return true;
 }
 
-bool FakeCommDriver::SetCommTimeouts(CommHandle port, const CommTimeouts& timeouts) {
+bool FakeCommDriver::SetCommTimeouts(CommHandle port, const CommTimeouts& t) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log("SetCommTimeouts");
-    if (!IsOpenPort(port)) {
-        return false;
+    std::string entry = "SetCommTimeouts";
+    for (std::uint32_t value :
+         {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
+          t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant}) {
+        entry += " " + std::to_string(value);
     }
-    m_timeouts = timeouts;
-    return true;
+    return LoggedOpenPort(std::move(entry), port);
 }
 
 bool FakeCommDriver::GetCommState(CommHandle port, DCB* dcb) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log("GetCommState " + std::to_string(dcb->DCBlength));
-    if (!IsOpenPort(port)) {
+    if (!LoggedOpenPort("GetCommState " + std::to_string(dcb->DCBlength), port)) {
         return false;
     }
-    // What a driver might report: fields the port logic must leave alone carry marks.
+    // What a driver might report: every field differs from what the port logic sets, so a
+    // field it must leave alone shows whether it did.
     const std::uint32_t length = dcb->DCBlength;
     *dcb = DCB{};
     dcb->DCBlength = length;
@@ -291,8 +255,8 @@ bool FakeCommDriver::GetCommState(CommHandle port, DCB* dcb) {
     dcb->StopBits = TWOSTOPBITS;
     dcb->fDsrSensitivity = 1;
     dcb->fTXContinueOnXoff = 1;
-    dcb->fOutX = 0;
-    dcb->fInX = 0;
+    dcb->fOutX = 1;
+    dcb->fInX = 1;
     dcb->fErrorChar = 1;
     dcb->fNull = 1;
     dcb->fAbortOnError = 1;
@@ -304,8 +268,7 @@ bool FakeCommDriver::GetCommState(CommHandle port, DCB* dcb) {
 
 bool FakeCommDriver::SetCommState(CommHandle port, const DCB& dcb) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log("SetCommState");
-    if (!IsOpenPort(port) || m_refuseSettings) {
+    if (!LoggedOpenPort("SetCommState", port) || m_refuseSettings) {
         return false;
     }
     m_dcb = dcb;
@@ -314,44 +277,29 @@ bool FakeCommDriver::SetCommState(CommHandle port, const DCB& dcb) {
 
 bool FakeCommDriver::EscapeCommFunction(CommHandle port, std::uint32_t function) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log("EscapeCommFunction " + std::to_string(function));
-    if (!IsOpenPort(port)) {
-        return false;
-    }
-    if (function == SETDTR) {
-        m_dtr = true;
-    } else if (function == CLRDTR) {
-        m_dtr = false;
-    }
-    return true;
+    return LoggedOpenPort("EscapeCommFunction " + std::to_string(function), port);
 }
 
 bool FakeCommDriver::ClearCommError(CommHandle port, std::uint32_t* queuedIn) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log("ClearCommError");
     *queuedIn = static_cast<std::uint32_t>(m_incoming.size());
-    return IsOpenPort(port);
+    return LoggedOpenPort("ClearCommError", port);
 }
 
 IoStatus FakeCommDriver::ReadFile(CommHandle port, void* dest, std::uint32_t count,
                                   std::uint32_t* done, OverlappedBlock* block) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log("ReadFile " + std::to_string(count));
-    TransferScript script;
-    if (!m_readScripts.empty()) {
-        script = m_readScripts.front();
-        m_readScripts.pop_front();
-    }
+    const bool open = LoggedOpenPort("ReadFile " + std::to_string(count), port);
+    const TransferScript script = NextScript(m_readScripts);
     *done = 0;
-    if (!IsOpenPort(port) || script.start == IoStatus::Failed) {
+    if (!open || script.start == IoStatus::Failed) {
         return IoStatus::Failed;
     }
     if (script.start == IoStatus::Pending) {
         block->buffer = dest;
         block->requested = count;
-        block->pending = true;
         block->isWrite = false;
-        m_pending[block] = Pending{script, script.incompleteReports};
+        m_pending[block] = {script, script.incompleteReports};
         return IoStatus::Pending;
     }
     const std::uint32_t moved = MoveIncoming(dest, count);
@@ -363,31 +311,25 @@ IoStatus FakeCommDriver::WriteFile(CommHandle port, const void* src, std::uint32
                                    std::uint32_t* done, OverlappedBlock* block) {
     std::string sent;
     std::function<void(std::string_view)> hook;
-    IoStatus status;
+    IoStatus status = IoStatus::Finished;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        Log("WriteFile " + std::to_string(count));
-        TransferScript script;
-        if (!m_writeScripts.empty()) {
-            script = m_writeScripts.front();
-            m_writeScripts.pop_front();
-        }
+        const bool open = LoggedOpenPort("WriteFile " + std::to_string(count), port);
+        const TransferScript script = NextScript(m_writeScripts);
         *done = 0;
-        if (!IsOpenPort(port) || script.start == IoStatus::Failed) {
+        if (!open || script.start == IoStatus::Failed) {
             return IoStatus::Failed;
         }
-        const std::uint32_t moved = std::min(count, script.reported.value_or(count));
-        sent.assign(static_cast<const char*>(src), moved);
+        sent.assign(static_cast<const char*>(src),
+                    std::min(count, script.reported.value_or(count)));
         m_written += sent;
         if (script.start == IoStatus::Pending) {
             block->requested = count;
-            block->pending = true;
             block->isWrite = true;
-            m_pending[block] = Pending{script, script.incompleteReports};
+            m_pending[block] = {script, script.incompleteReports};
             status = IoStatus::Pending;
         } else {
             *done = script.reported.value_or(count);
-            status = IoStatus::Finished;
         }
         hook = m_writeHook;
     }
@@ -400,34 +342,35 @@ IoStatus FakeCommDriver::WriteFile(CommHandle port, const void* src, std::uint32
 IoStatus FakeCommDriver::GetOverlappedResult(CommHandle, OverlappedBlock* block,
                                              std::uint32_t* done, bool) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log(std::string("GetOverlappedResult ") + (block->isWrite ? "write" : "read"));
+    m_calls.push_back(std::string("GetOverlappedResult ") + (block->isWrite ? "write" : "read"));
     auto it = m_pending.find(block);
     if (it == m_pending.end()) {
         return IoStatus::Failed;
     }
-    Pending& pending = it->second;
-    if (pending.reportsLeft > 0) {
-        --pending.reportsLeft;
+    auto& [script, incompleteLeft] = it->second;
+    if (incompleteLeft > 0) {
+        --incompleteLeft;
         return IoStatus::Incomplete;
     }
-    std::uint32_t moved = block->requested;
-    if (!block->isWrite) {
-        moved = MoveIncoming(block->buffer, block->requested);
-    }
-    *done = pending.script.reported.value_or(moved);
-    const IoStatus end = pending.script.end;
-    block->pending = false;
+    const std::uint32_t moved =
+        block->isWrite ? block->requested : MoveIncoming(block->buffer, block->requested);
+    *done = script.reported.value_or(moved);
+    const IoStatus end = script.end;
     m_pending.erase(it);
     return end;
 }
 
 bool FakeCommDriver::CreateThread(std::function<void()> body, std::thread& thread) {
+    bool fail;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        Log("CreateThread");
-        if (m_failThread) {
-            return false;
-        }
+        m_calls.push_back("CreateThread");
+        fail = m_failThread;
+    }
+    if (fail) {
+        // As a driver may: the thread starts all the same; the caller must not leave it waiting.
+        CommDriver::CreateThread(std::move(body), thread);
+        return false;
     }
     // Hold the caller until the new thread runs, so a body that looks at shared state before
     // its starter has stored it shows up as a failure rather than passing by luck.
@@ -451,13 +394,17 @@ void FakeCommDriver::Sleep(std::uint32_t milliseconds) {
     std::uint32_t slept;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        Log("Sleep " + std::to_string(milliseconds));
-        m_sleeps.push_back(milliseconds);
+        m_calls.push_back("Sleep " + std::to_string(milliseconds));
         slept = m_slept += milliseconds;
         hook = m_sleepHook;
     }
     if (hook) {
         hook(slept);
+    }
+    // A watcher that never ends would hold ClosePort for ever: fail loudly instead of hanging.
+    if (slept > kSleepLimitMilliseconds) {
+        std::fprintf(stderr, "FakeCommDriver: more than an hour of pauses; giving up\n");
+        std::abort();
     }
     // No real pause, but leave the core to whoever is being waited for.
     std::this_thread::yield();
@@ -467,20 +414,14 @@ std::time_t FakeCommDriver::Time() {
     std::function<std::time_t()> clock;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_clock) {
-            const std::time_t now = m_now;
-            m_now += m_step;
-            return now;
-        }
         clock = m_clock;
     }
-    return clock();
+    return clock ? clock() : CommDriver::Time();
 }
 
 void FakeCommDriver::OutputDebugString(std::string_view text) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Log("OutputDebugString");
-    m_debug.emplace_back(text);
+    m_calls.push_back("OutputDebugString " + std::string(text));
 }
 
 }  // namespace countryset::testing

@@ -1,6 +1,6 @@
 // A scriptable comm driver for unit tests: ports that exist or not, a line whose incoming
 // bytes a test pushes (from any thread), transfers that finish, pend, end short or fail, and a
-// log of every call in order.
+// log of every call in order. Built as its own library, which the program never links.
 #pragma once
 
 #include <condition_variable>
@@ -22,12 +22,17 @@ namespace countryset::testing {
 // How one transfer goes. The default finishes at once with every byte asked for (for a read:
 // as many as are queued).
 struct TransferScript {
+    TransferScript(IoStatus begins = IoStatus::Finished, int incomplete = 0,
+                   IoStatus ends = IoStatus::Finished,
+                   std::optional<std::uint32_t> reports = std::nullopt)
+        : start(begins), incompleteReports(incomplete), end(ends), reported(reports) {}
+
     // Finished, Pending, or Failed (refused at once).
-    IoStatus start = IoStatus::Finished;
+    IoStatus start;
     // While pending: how many GetOverlappedResult calls report Incomplete before the end.
-    int incompleteReports = 0;
+    int incompleteReports;
     // While pending: Finished or Failed.
-    IoStatus end = IoStatus::Finished;
+    IoStatus end;
     // Bytes reported as moved; unset means all that could be moved. A read never places more
     // than it asked for or than is queued, whatever it reports.
     std::optional<std::uint32_t> reported;
@@ -35,15 +40,13 @@ struct TransferScript {
 
 class FakeCommDriver : public CommDriver {
 public:
-    FakeCommDriver();
-    ~FakeCommDriver() override;
-
     // --- scripting -------------------------------------------------------------------------
-    // Every name exists unless removed here; a held port exists but cannot be opened either.
+    // Every name exists unless removed here.
     void SetPortExists(const std::string& name, bool exists);
     void RefuseLineSettings(bool refuse);
     // The n-th CreateEvent call (1-based, counted from construction) fails.
     void FailCreateEvent(int callNumber);
+    // CreateThread reports failure (after starting the thread all the same).
     void FailCreateThread(bool fail);
     void QueueWriteScript(TransferScript script);
     void QueueReadScript(TransferScript script);
@@ -52,31 +55,23 @@ public:
     // Called with the bytes of each WriteFile, outside the driver's lock, so it may push a
     // reply: the modem's part.
     void SetWriteHook(std::function<void(std::string_view)> hook);
-    // Called after each Sleep is recorded, with the total milliseconds slept so far.
+    // Called after each Sleep is logged, with the total milliseconds slept so far.
     void SetSleepHook(std::function<void(std::uint32_t)> hook);
-    // Time(): the hook when set; otherwise the fake clock, which moves by the step per call.
+    // Time() asks this clock when set, the real wall clock otherwise.
     void SetClock(std::function<std::time_t()> clock);
-    void SetTime(std::time_t now, std::time_t stepPerCall = 0);
 
     // --- observation -----------------------------------------------------------------------
-    // Each call as "Name arg arg", in order, from every thread.
-    std::vector<std::string> Calls() const;
-    // Only the calls whose name is one of those given.
-    std::vector<std::string> Calls(std::set<std::string> names) const;
+    // Each call as "Name arg arg", in order, from every thread; only those whose name is
+    // given, or all when none is.
+    std::vector<std::string> Calls(const std::set<std::string>& names = {}) const;
+    // Forgets the calls logged so far.
+    void ClearCalls();
     std::size_t QueuedIncoming() const;
     // Every byte that writes moved, in order.
     std::string Written() const;
-    std::vector<std::uint32_t> Sleeps() const;
-    std::vector<std::string> DebugOutput() const;
     std::optional<DCB> LastDcb() const;
-    std::optional<CommTimeouts> LastTimeouts() const;
-    std::uint32_t Mask() const;
-    bool Dtr() const;
     int OpenPorts() const;
     int OpenEvents() const;
-    // CloseHandle calls on handles that were not open.
-    int BadCloses() const;
-    int WaitCalls() const;
 
     // --- CommDriver ------------------------------------------------------------------------
     CommHandle CreateFile(std::string_view portName) override;
@@ -104,14 +99,12 @@ public:
 
 private:
     enum class HandleKind { Port, Event };
-    struct Pending {
-        TransferScript script;
-        int reportsLeft = 0;
-    };
 
-    void Log(std::string entry);  // caller holds m_mutex
-    bool IsOpenPort(CommHandle port) const;
-    std::uint32_t MoveIncoming(void* dest, std::uint32_t count);  // caller holds m_mutex
+    // Each of these: the caller holds m_mutex.
+    bool LoggedOpenPort(std::string entry, CommHandle port);
+    int CountOpen(HandleKind kind) const;
+    std::uint32_t MoveIncoming(void* dest, std::uint32_t count);
+    TransferScript NextScript(std::deque<TransferScript>& scripts);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -124,27 +117,19 @@ private:
     bool m_failThread = false;
     std::deque<TransferScript> m_writeScripts;
     std::deque<TransferScript> m_readScripts;
-    std::map<const OverlappedBlock*, Pending> m_pending;
+    // Pending transfers and how many Incomplete reports each has left.
+    std::map<const OverlappedBlock*, std::pair<TransferScript, int>> m_pending;
 
     std::map<CommHandle, HandleKind> m_open;
     CommHandle m_nextHandle = 100;
-    int m_badCloses = 0;
 
     std::deque<char> m_incoming;
     std::string m_written;
     std::uint32_t m_mask = 0;
     std::uint64_t m_maskChanges = 0;
     std::uint64_t m_maskChangesSeen = 0;
-    int m_waitCalls = 0;
-    bool m_dtr = false;
     std::optional<DCB> m_dcb;
-    std::optional<CommTimeouts> m_timeouts;
-
-    std::vector<std::uint32_t> m_sleeps;
     std::uint32_t m_slept = 0;
-    std::vector<std::string> m_debug;
-    std::time_t m_now = 1000000;
-    std::time_t m_step = 0;
 
     std::function<void(std::string_view)> m_writeHook;
     std::function<void(std::uint32_t)> m_sleepHook;

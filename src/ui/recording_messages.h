@@ -1,4 +1,5 @@
-// A MessageBoxes that shows nothing and remembers every box, from any thread.
+// The fake of the message-box seam for tests: shows nothing and remembers every box, from any
+// thread.
 #pragma once
 
 #include <mutex>
@@ -41,14 +42,6 @@ public:
     std::vector<RecordedMessage> Messages() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_messages;
-    }
-    std::vector<std::string> Texts() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<std::string> texts;
-        for (const auto& m : m_messages) {
-            texts.push_back(m.text);
-        }
-        return texts;
     }
 
 private:

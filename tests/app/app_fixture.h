@@ -12,7 +12,7 @@
 #include "app/program_state.h"
 #include "app/setup_app.h"
 #include "settings/memory_profile.h"
-#include "support/fake_comm_driver.h"
+#include "serial/fake_comm_driver.h"
 #include "ui/scripted_presenter.h"
 #include "ui/window_services.h"
 
