@@ -30,31 +30,6 @@ TEST_F(CountrySettingTest, SuccessSendsExactBytesAndStoresOnlyTheTwoKeys) {
     EXPECT_EQ(state.chosenPortPosition, 2);
 }
 
-TEST_F(CountrySettingTest, SecondRunPreselectsTheStoredChoice) {
-    profile.SetFile(kSettingsPath, kSortedSettings);
-    presenter.Select(IDC_COUNTRY_LIST, 0).Select(IDC_PORT_LIST, 4).Click(IDC_OK_BUTTON);
-    ASSERT_TRUE(RunProgram());
-
-    ProgramState second;
-    state.country = {};
-    written.clear();
-    presenter.Enter();
-    CSetupApp app(second, profile, driver, services);
-    app.InitInstance(kExecutable);
-    EXPECT_TRUE(app.CountrySet());
-    EXPECT_THAT(written, ElementsAre("ATZE1\r", "AT+GCI=22\r"));
-    EXPECT_THAT(driver.Calls({"CreateFile"}), ElementsAre("CreateFile COM5", "CreateFile COM5"));
-}
-
-TEST_F(CountrySettingTest, NoChoiceOpensNothingAndWritesNothing) {
-    profile.SetFile(kSettingsPath, kSortedSettings);
-    presenter.Select(IDC_COUNTRY_LIST, 0).Click(IDC_CANCEL_BUTTON);
-    EXPECT_FALSE(RunProgram());
-    EXPECT_TRUE(driver.Calls({"CreateFile"}).empty());
-    EXPECT_TRUE(Messages().empty());
-    EXPECT_TRUE(profile.Writes().empty());
-}
-
 TEST_F(CountrySettingTest, FailuresAreToldAndLeaveTheFileAsItWas) {
     struct Case {
         const char* name;
@@ -99,17 +74,6 @@ TEST_F(CountrySettingTest, ExtraBytesAfterACompleteReplyStillSucceed) {
     countryReply = "AT+GCI=33\r\r\nOK\r\nRING\r\n";
     presenter.Enter();
     EXPECT_TRUE(RunProgram());
-}
-
-TEST_F(CountrySettingTest, NoPortSelectedUsesCom1AndStoresZero) {
-    profile.SetFile(kSettingsPath,
-                    "[Setting]\r\nNumOfCountry=1\r\nCurrentCOM=0\r\n[Country]\r\nJapan=00\r\n");
-    presenter.Enter();
-    EXPECT_TRUE(RunProgram());
-    EXPECT_THAT(driver.Calls({"CreateFile"}), ElementsAre("CreateFile COM1"));
-    EXPECT_THAT(written, ElementsAre("ATZE1\r", "AT+GCI=00\r"));
-    EXPECT_NE(File().find("CurrentCOM=0\r\n"), std::string::npos);
-    EXPECT_NE(File().find("CurrentSet=0\r\n"), std::string::npos);
 }
 
 TEST_F(CountrySettingTest, UnsavedChoiceIsToldAfterTheSuccess) {
