@@ -91,20 +91,20 @@ TEST_F(CountrySettingTest, UnsavedChoiceIsToldAfterTheSuccess) {
     EXPECT_EQ(File(), kSortedSettings);
 }
 
-TEST_F(CountrySettingTest, OutOfMemoryAtCreationEndsBeforeAnyDialog) {
-    state.allocateRing = [](std::size_t) { return std::unique_ptr<char[]>(); };
-    EXPECT_FALSE(RunProgram());
-    EXPECT_THAT(Messages(), ElementsAre(Message{"countryset", "Out of memory", MB_OK}));
-    EXPECT_EQ(presenter.DialogsRun(), 0);
-}
-
-TEST_F(CountrySettingTest, PortRecordFailureReleasesTheRing) {
-    driver.FailCreateEvent(1);
-    EXPECT_FALSE(RunProgram());
-    EXPECT_THAT(Messages(), ElementsAre(Message{"countryset", "Out of Memory", MB_OK}));
-    EXPECT_EQ(state.ringStorage, nullptr);
-    EXPECT_EQ(presenter.DialogsRun(), 0);
-    EXPECT_EQ(driver.OpenEvents(), 0);
+TEST(CreationFailureTest, EachStepHasItsMessageAndEndsBeforeAnyDialog) {
+    for (const char* text : {"Out of memory", "Out of Memory"}) {
+        AppRun run;
+        if (text == std::string("Out of memory")) {
+            run.state.allocateRing = [](std::size_t) { return std::unique_ptr<char[]>(); };
+        } else {
+            run.driver.FailCreateEvent(1);  // the port record's first event
+        }
+        EXPECT_FALSE(run.RunProgram());
+        EXPECT_THAT(run.Messages(), ElementsAre(Message{"countryset", text, MB_OK}));
+        EXPECT_EQ(run.presenter.DialogsRun(), 0);
+        EXPECT_EQ(run.state.ringStorage, nullptr);  // released again when the record fails
+        EXPECT_EQ(run.driver.OpenEvents(), 0);
+    }
 }
 
 TEST_F(CountrySettingTest, TooLongPathRefusesToStart) {
