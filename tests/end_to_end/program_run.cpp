@@ -28,6 +28,8 @@ std::string MakeTempDir() {
     return pattern;
 }
 
+}  // namespace
+
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
     for (std::size_t pos = text.find(from); pos != std::string::npos;
          pos = text.find(from, pos + to.size())) {
@@ -35,8 +37,6 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     }
     return text;
 }
-
-}  // namespace
 
 std::optional<std::string> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -86,10 +86,22 @@ std::optional<std::string> ProgramFolder::ReadSettings() const {
 
 ProgramResult ProgramFolder::Run(const std::string& input, const std::vector<std::string>& args,
                                  std::chrono::milliseconds timeout) const {
-    // The console's streams are files in the folder: the input ends where the operator stops.
-    const std::string inPath = dir_ + "/.stdin", outPath = dir_ + "/.stdout",
-                      errPath = dir_ + "/.stderr";
+    // The console's input is a file in the folder: it ends where the operator stops.
+    const std::string inPath = dir_ + "/.stdin";
     WriteFileBytes(inPath, input);
+    const int in = ::open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        throw std::runtime_error("cannot open " + inPath);
+    }
+    const pid_t pid = Start(in, args);
+    ::close(in);
+    return Wait(pid, timeout);
+}
+
+pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args) const {
+    // The console's output goes to files in the folder, emptied now for Output().
+    const std::string outPath = dir_ + "/.stdout", errPath = dir_ + "/.stderr";
+    WriteFileBytes(outPath, "");
     // The environment less the display, so the console serves the dialog.
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -115,17 +127,19 @@ ProgramResult ProgramFolder::Run(const std::string& input, const std::vector<std
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        const int in = ::open(inPath.c_str(), O_RDONLY);
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+        if (out < 0 || err < 0 || ::dup2(console, 0) < 0 || ::dup2(out, 1) < 0 ||
             ::dup2(err, 2) < 0 || ::chdir(dir_.c_str()) != 0) {
             ::_exit(126);
         }
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
+    return pid;
+}
 
+ProgramResult ProgramFolder::Wait(pid_t pid, std::chrono::milliseconds timeout) const {
     ProgramResult result;
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -143,9 +157,13 @@ ProgramResult ProgramFolder::Run(const std::string& input, const std::vector<std
     } else if (WIFSIGNALED(status)) {
         result.signal = WTERMSIG(status);
     }
-    result.out = ReadFileBytes(outPath).value_or("");
-    result.err = ReadFileBytes(errPath).value_or("");
+    result.out = Output();
+    result.err = ReadFileBytes(dir_ + "/.stderr").value_or("");
     return result;
+}
+
+std::string ProgramFolder::Output() const {
+    return ReadFileBytes(dir_ + "/.stdout").value_or("");
 }
 
 SimulatedModem::SimulatedModem(ModemSimOptions options, const std::string& logPath)

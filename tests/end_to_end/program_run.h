@@ -2,6 +2,8 @@
 // beside it, its console fed through a pipe, and the modem simulator on a pseudo-terminal.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -36,6 +38,13 @@ public:
     // kills it when it outlives the timeout.
     ProgramResult Run(const std::string& input, const std::vector<std::string>& args = {},
                       std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+    // Run in two steps, for a test that types while the program runs or kills it at a moment of
+    // its choosing: Start reads the console from the descriptor and returns the process id; Wait
+    // collects the ending, killing the program when it outlives the timeout.
+    pid_t Start(int console, const std::vector<std::string>& args = {}) const;
+    ProgramResult Wait(pid_t pid, std::chrono::milliseconds timeout) const;
+    // What the program has written to its console so far.
+    std::string Output() const;
 
 private:
     std::string dir_;
@@ -61,5 +70,6 @@ std::string SampleSettings(const std::string& device);
 // A file's bytes; nullopt when it cannot be read.
 std::optional<std::string> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to);
 
 }  // namespace countryset::testing

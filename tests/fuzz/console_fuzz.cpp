@@ -3,11 +3,10 @@
 // boxes. The dialog must end (input is finite), hand back positions inside its lists, and the
 // output must hold the dialog and both boxes.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 
+#include "fuzz_check.h"
 #include "settings/memory_profile.h"
 #include "ui/console_presenter.h"
 #include "ui/country_dlg.h"
@@ -24,13 +23,6 @@ constexpr const char* kSettings =
     "Title=Country Setting\r\nNumOfCountry=6\r\nCurrentSet=2\r\nCurrentCOM=1\r\n"
     "[Country]\r\nAustria=0A\r\nFrance=3D\r\nGermany=42\r\nItaly=59\r\n"
     "Korea, Republic of=61\r\nUnited States=B5\r\n";
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "console_fuzz: %s\n", what);
-        std::abort();
-    }
-}
 
 }  // namespace
 

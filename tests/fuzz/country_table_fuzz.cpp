@@ -5,12 +5,12 @@
 // of the chosen name.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fuzz_check.h"
 #include "settings/memory_profile.h"
 #include "ui/country_dlg.h"
 #include "ui/dialog_templates.h"
@@ -22,17 +22,6 @@ namespace {
 using namespace countryset;
 
 constexpr const char* kPath = "/opt/countryset/countryset.DAT";
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "country_table_fuzz: %s\n", what);
-        std::abort();
-    }
-}
-
-bool Terminated(const char (&field)[20]) {
-    return std::memchr(field, '\0', sizeof field) != nullptr;
-}
 
 }  // namespace
 
@@ -50,19 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CCountryDlg dlg(profile, kPath, state);
     int listed = -1;
     presenter.Check([&](CDialog& d) { listed = d.GetComboBox(IDC_COUNTRY_LIST)->GetCount(); });
-    switch (action) {
-        case 0:
-            presenter.Enter();
-            break;
-        case 1:
-            presenter.Select(IDC_COUNTRY_LIST, pick).Click(IDC_OK_BUTTON);
-            break;
-        case 2:
-            presenter.Select(IDC_PORT_LIST, pick).Enter();
-            break;
-        default:
-            presenter.Escape();
-            break;
+    if (action == 0) {
+        presenter.Enter();
+    } else if (action == 1) {
+        presenter.Select(IDC_COUNTRY_LIST, pick).Click(IDC_OK_BUTTON);
+    } else if (action == 2) {
+        presenter.Select(IDC_PORT_LIST, pick).Enter();
+    } else {
+        presenter.Escape();
     }
     dlg.DoModal();
 
@@ -70,21 +54,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(state.rows <= std::max(0, state.numOfCountry), "more rows than NumOfCountry");
     Check(listed == state.rows, "list and table disagree");
     for (const CountryEntry& row : state.CountryTable) {
-        Check(Terminated(row.name) && Terminated(row.code), "table field not terminated");
+        Check(std::memchr(row.name, '\0', sizeof row.name) &&
+                  std::memchr(row.code, '\0', sizeof row.code),
+              "table field not terminated");
     }
     Check(dlg.m_strCode.size() <= 19, "code longer than its field");
     Check(dlg.m_nCountrySel >= -1 && dlg.m_nCountrySel < std::max(1, state.rows),
           "country position out of range");
     Check(dlg.m_nPortSel >= -1 && dlg.m_nPortSel < 8, "port position out of range");
-    if (!dlg.m_strCode.empty()) {
-        // The code sent is the code of a row whose name is the one chosen.
-        Check(dlg.m_nCountrySel >= 0, "a code without a chosen country");
-        bool found = false;
-        for (int i = 0; i < state.rows && !found; ++i) {
-            const CountryEntry& row = state.CountryTable[static_cast<std::size_t>(i)];
-            found = dlg.m_strCode == row.code;
-        }
-        Check(found, "code that no row holds");
-    }
+    // A code sent comes with a chosen country and is the code of a row.
+    const auto end = state.CountryTable.begin() + std::max(0, state.rows);
+    Check(dlg.m_strCode.empty() ||
+              (dlg.m_nCountrySel >= 0 &&
+               std::any_of(state.CountryTable.begin(), end,
+                           [&](const CountryEntry& row) { return dlg.m_strCode == row.code; })),
+          "a code that no row holds");
     return 0;
 }
