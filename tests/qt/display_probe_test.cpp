@@ -65,8 +65,7 @@ private slots:
 
         qputenv("QT_QPA_PLATFORM", "offscreen");
         std::unique_ptr<Presenter> presenter = CreateQtPresenter(argc, argv, &whyNot);
-        QVERIFY(presenter != nullptr);
-        QCOMPARE(QGuiApplication::platformName(), QString("offscreen"));
+        QCOMPARE(QGuiApplication::platformName(), QString("offscreen"));  // so it started
         presenter.reset();
         QVERIFY(QCoreApplication::instance() == nullptr);
     }

@@ -1,5 +1,6 @@
 // The country dialog over an in-memory settings file offering France, Italy and Spain, with Italy
-// and COM1 preselected: the dialog that the model's, the services' and the console's tests run.
+// and COM1 preselected: the dialog that the model's, the services', the console's and the
+// Qt presenter's tests run.
 #pragma once
 
 #include "settings/memory_profile.h"
@@ -8,10 +9,11 @@
 namespace countryset {
 
 struct ThreeCountries {
-    ThreeCountries() {
-        profile.SetFile(kPath,
-                        "[Setting]\nNumOfCountry=3\nCurrentSet=1\n[Country]\nFrance=22\nItaly=33\n"
-                        "Spain=11\n");
+    // setting: more lines for the [Setting] section.
+    explicit ThreeCountries(const std::string& setting = "") {
+        profile.SetFile(kPath, "[Setting]\n" + setting +
+                                   "NumOfCountry=3\nCurrentSet=1\n[Country]\nFrance=22\nItaly=33\n"
+                                   "Spain=11\n");
     }
 
     static constexpr const char* kPath = "/opt/x/countryset.DAT";
