@@ -8,18 +8,22 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
-#include <vector>
+#include <tuple>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace countryset {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::_;
+using ::testing::FieldsAre;
+using ::testing::Ge;
+using ::testing::Lt;
 
 // The lowest free descriptor: unchanged across a failed open when nothing leaked.
 int LowestFreeDescriptor() {
@@ -59,11 +63,9 @@ protected:
     std::string ReadMaster() {
         std::string got;
         char buffer[256];
-        for (pollfd entry{master_, POLLIN, 0}; ::poll(&entry, 1, 50) > 0;) {
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n <= 0) {
-                break;
-            }
+        pollfd entry{master_, POLLIN, 0};
+        for (ssize_t n;
+             ::poll(&entry, 1, 50) > 0 && (n = ::read(master_, buffer, sizeof buffer)) > 0;) {
             got.append(buffer, static_cast<std::size_t>(n));
         }
         return got;
@@ -86,6 +88,18 @@ protected:
         ASSERT_TRUE(driver_.SetCommMask(handle_, EV_RXCHAR));
         ASSERT_TRUE(driver_.WaitCommEvent(handle_, &events));
         ASSERT_EQ(events, 0u);
+    }
+    // One wait for an event, with `wake` run on another thread 20 ms after it began: whether the
+    // wait succeeded, the events it reported and how long it took.
+    std::tuple<bool, std::uint32_t, std::chrono::nanoseconds> Wait(auto wake) {
+        const auto start = std::chrono::steady_clock::now();
+        std::jthread waker([&] {
+            std::this_thread::sleep_until(start + 20ms);
+            wake();
+        });
+        std::uint32_t events = 99;
+        const bool ok = driver_.WaitCommEvent(handle_, &events);
+        return {ok, events, std::chrono::steady_clock::now() - start};
     }
 
     int master_ = -1;
@@ -116,10 +130,9 @@ TEST_F(PosixDriverTest, DeviceIsHeldExclusivelyThroughItsLock) {
     ASSERT_TRUE(driver_.CloseHandle(handle_));
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
     EXPECT_EQ(driver_.CreateFile("COM1"), kInvalidHandleValue);
-    ::flock(other, LOCK_UN);
+    ::close(other);  // and with it the lock
     handle_ = driver_.CreateFile("COM1");
     EXPECT_NE(handle_, kInvalidHandleValue);
-    ::close(other);
 }
 
 TEST_F(PosixDriverTest, RefusedLineSettingsFailAndChangeNothing) {
@@ -161,18 +174,17 @@ TEST_F(PosixDriverTest, OpensRawWithoutFlowControlAndRestoresTheTerminalOnClose)
     EXPECT_EQ(opened.fOutX, 0u);
     EXPECT_EQ(opened.fInX, 0u);
     ASSERT_TRUE(driver_.SetCommState(handle_, LineSettings()));
-    termios raw{};
-    ASSERT_EQ(::tcgetattr(observer, &raw), 0);
-    EXPECT_EQ(raw.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(raw.c_iflag & (ICRNL | IXON), 0u);
-    EXPECT_EQ(raw.c_oflag & OPOST, 0u);
+    termios now{};
+    ASSERT_EQ(::tcgetattr(observer, &now), 0);
+    EXPECT_EQ(now.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(now.c_iflag & (ICRNL | IXON), 0u);
+    EXPECT_EQ(now.c_oflag & OPOST, 0u);
 
     ASSERT_TRUE(driver_.CloseHandle(handle_));
-    termios after{};
-    ASSERT_EQ(::tcgetattr(observer, &after), 0);
-    EXPECT_EQ(after.c_lflag, cooked.c_lflag);
-    EXPECT_EQ(after.c_iflag, cooked.c_iflag);
-    EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B9600));
+    ASSERT_EQ(::tcgetattr(observer, &now), 0);
+    EXPECT_EQ(now.c_lflag, cooked.c_lflag);
+    EXPECT_EQ(now.c_iflag, cooked.c_iflag);
+    EXPECT_EQ(::cfgetospeed(&now), static_cast<speed_t>(B9600));
     ::close(observer);
 }
 
@@ -184,64 +196,40 @@ TEST_F(PosixDriverTest, WritesReachTheDeviceAndReceivedBytesAreReportedCountedAn
     EXPECT_EQ(ReadMaster(), "ATZE1\r");
 
     ArmWait();
-    ASSERT_EQ(::write(master_, "OK\0\r\n", 5), 5);
-    std::uint32_t events = 0;
-    EXPECT_TRUE(driver_.WaitCommEvent(handle_, &events));
-    EXPECT_EQ(events, EV_RXCHAR);
+    EXPECT_THAT(Wait([this] { EXPECT_EQ(::write(master_, "OK\0\r\n", 5), 5); }),
+                FieldsAre(true, EV_RXCHAR, Ge(20ms)));
     EXPECT_EQ(AwaitQueued(5), 5u);
     char buffer[4] = {};
     ASSERT_EQ(driver_.ReadFile(handle_, buffer, 3, &done, &block), IoStatus::Finished);
     EXPECT_EQ(std::string(buffer, done), std::string("OK\0", 3));
-    std::uint32_t queued = 0;
-    EXPECT_TRUE(driver_.ClearCommError(handle_, &queued));
-    EXPECT_EQ(queued, 2u);
+    EXPECT_EQ(AwaitQueued(2), 2u);
 }
 
 // With nobody reading at the far end (or a modem holding CTS low) a write ends short.
 TEST_F(PosixDriverTest, WriteTheDeviceCannotTakeEndsShortAtItsTimeOut) {
     ASSERT_TRUE(driver_.SetCommTimeouts(handle_, CommTimeouts{0, 0, 0, 0, 100}));
-    const std::vector<char> big(256 * 1024, 'x');
-    const auto count = static_cast<std::uint32_t>(big.size());
+    const std::string big(256 * 1024, 'x');
     std::uint32_t done = 0;
     OverlappedBlock block;
-    ASSERT_EQ(driver_.WriteFile(handle_, big.data(), count, &done, &block), IoStatus::Pending);
+    ASSERT_EQ(driver_.WriteFile(handle_, big.data(), 256 * 1024, &done, &block), IoStatus::Pending);
     EXPECT_EQ(driver_.GetOverlappedResult(handle_, &block, &done, true), IoStatus::Finished);
     EXPECT_GT(done, 0u);
-    EXPECT_LT(done, count);
+    EXPECT_LT(done, big.size());
 }
 
 TEST_F(PosixDriverTest, MaskChangeWakesAWaitInProgressAndOneAboutToBegin) {
     ArmWait();
-    std::atomic<bool> returned{false};
-    std::thread waiter([&] {
-        std::uint32_t got = 99;
-        EXPECT_TRUE(driver_.WaitCommEvent(handle_, &got));
-        EXPECT_EQ(got, 0u);
-        returned.store(true);
-    });
-    std::this_thread::sleep_for(30ms);
-    EXPECT_FALSE(returned.load());
-    ASSERT_TRUE(driver_.SetCommMask(handle_, 0));
-    waiter.join();
-
+    EXPECT_THAT(Wait([this] { EXPECT_TRUE(driver_.SetCommMask(handle_, 0)); }),
+                FieldsAre(true, 0u, Ge(20ms)));
     // The change came before the wait: the wait must not block.
     ASSERT_TRUE(driver_.SetCommMask(handle_, 0));
-    const auto start = std::chrono::steady_clock::now();
-    std::uint32_t events = 99;
-    EXPECT_TRUE(driver_.WaitCommEvent(handle_, &events));
-    EXPECT_EQ(events, 0u);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_THAT(Wait([] {}), FieldsAre(true, 0u, Lt(2s)));
 }
 
 TEST_F(PosixDriverTest, CloseWakesAWaiterWithFailureAndReleasesTheDevice) {
     ArmWait();
-    std::thread waiter([&] {
-        std::uint32_t got = 0;
-        EXPECT_FALSE(driver_.WaitCommEvent(handle_, &got));
-    });
-    std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(driver_.CloseHandle(handle_));
-    waiter.join();
+    EXPECT_THAT(Wait([this] { EXPECT_TRUE(driver_.CloseHandle(handle_)); }),
+                FieldsAre(false, _, Ge(20ms)));
     EXPECT_FALSE(driver_.CloseHandle(handle_));
     EXPECT_FALSE(driver_.SetCommMask(handle_, EV_RXCHAR));  // a stale handle reaches nothing
     const CommHandle stale = handle_;
@@ -255,13 +243,11 @@ TEST_F(PosixDriverTest, HangUpMakesWaitsFailAfterAPauseWithoutSpinning) {
     ::close(master_);
     master_ = -1;
     // The watcher's loop on a dead line: every wait fails, but only after a pause.
-    int waits = 0;
-    int failures = 0;
+    int waits = 0, failures = 0;
     std::uint32_t events = 0;
     const double cpuBefore = ThreadCpuMs();
-    const auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < 500ms) {
-        ++waits;
+    for (const auto start = std::chrono::steady_clock::now();
+         std::chrono::steady_clock::now() - start < 500ms; ++waits) {
         failures += driver_.WaitCommEvent(handle_, &events) ? 0 : 1;
     }
     EXPECT_GE(failures, 1);
@@ -269,14 +255,7 @@ TEST_F(PosixDriverTest, HangUpMakesWaitsFailAfterAPauseWithoutSpinning) {
     EXPECT_LT(ThreadCpuMs() - cpuBefore, 100.0);
 
     // A mask change still ends a wait on the dead line at once.
-    std::thread closer([this] {
-        std::this_thread::sleep_for(20ms);
-        driver_.SetCommMask(handle_, 0);
-    });
-    const auto waitStart = std::chrono::steady_clock::now();
-    driver_.WaitCommEvent(handle_, &events);
-    closer.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - waitStart, 1s);
+    EXPECT_THAT(Wait([this] { driver_.SetCommMask(handle_, 0); }), FieldsAre(_, _, Lt(1s)));
 }
 
 }  // namespace

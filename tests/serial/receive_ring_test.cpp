@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
-#include <tuple>
-
 #include "serial_fixture.h"
 
 namespace countryset::testing {
@@ -12,10 +10,8 @@ namespace {
 
 TEST(ReceiveRingTest, IndicesWrapAfter2049BytesAndAnOverrunIsNotChecked) {
     SerialRig r;
-    std::string bytes(ReceiveRing::kSlots, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<char>(i % 251);  // a zero byte every 251
-    }
+    std::string bytes(ReceiveRing::kSlots, '\0');  // a zero byte every 251
+    std::ranges::generate(bytes, [i = 0]() mutable { return static_cast<char>(i++ % 251); });
     r.ring.Append(bytes.data(), 1500);  // half first, so the ring does not overrun
     std::string taken = TakeAll(r.ring);
     r.ring.Append(bytes.data() + 1500, ReceiveRing::kSlots - 1500);
@@ -36,9 +32,9 @@ TEST(ReceiveRingTest, IndicesWrapAfter2049BytesAndAnOverrunIsNotChecked) {
 TEST(CollectReplyTest, PassesEndWhenTheCountIsTakenOrTheLimitHasPassed) {
     // Queued bytes, count, limit, clock readings, bytes taken, bytes left, readings made.
     using Clock = std::vector<std::time_t>;
-    const std::vector<std::tuple<const char*, std::string, std::int32_t, std::int32_t, Clock,
-                                 std::string, std::string, std::size_t>>
-        cases = {
+    const std::tuple<const char*, std::string, std::int32_t, std::int32_t, Clock, std::string,
+                     std::string, std::size_t>
+        cases[] = {
             {"complete at once", "ATZE1\r\r\nOK\r\nXY", 12, 3, Clock(13, 100), "ATZE1\r\r\nOK\r\n",
              "XY", 13},
             {"silence: more than 2, at most 3 seconds", "", 12, 3, {500, 501, 502, 503}, "", "", 4},
@@ -67,9 +63,7 @@ TEST(CollectReplyTest, PassesEndWhenTheCountIsTakenOrTheLimitHasPassed) {
 TEST(ReceiveRingTest, MillionBytesThroughAConcurrentReaderByteForByte) {
     constexpr std::int32_t kTotal = 1'000'000, kSlots = ReceiveRing::kSlots;
     std::string sent(kTotal, '\0'), received(kTotal, '\0');
-    for (std::int32_t i = 0; i < kTotal; ++i) {
-        sent[i] = static_cast<char>(i * 7);
-    }
+    std::ranges::generate(sent, [i = 0]() mutable { return static_cast<char>(i++ * 7); });
     SerialRig r;
     r.driver.SetClock([] { return std::time_t{0}; });  // no deadline
     std::atomic<bool> readerDone{false};  // so a reader that stops early cannot hang the writer

@@ -5,9 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <chrono>
-#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "serial/collect_reply.h"
@@ -34,16 +33,6 @@ struct SerialRig {
     // The modem: answers every write (here only ever the probe).
     void AnswerProbeWith(std::string answer) {
         driver.SetWriteHook([this, answer](std::string_view) { driver.PushIncoming(answer); });
-    }
-    // The clock reads 0 at the start of a collection and stands still until the condition
-    // holds (or ten real seconds have passed), then jumps past any limit.
-    void DeadlineWhen(std::function<bool()> condition) {
-        driver.SetClock([readings = std::make_shared<int>(0), condition,
-                         start = std::chrono::steady_clock::now()] {
-            const bool due =
-                condition() || std::chrono::steady_clock::now() - start > std::chrono::seconds(10);
-            return std::time_t{(*readings)++ > 0 && due ? 100 : 0};
-        });
     }
 
     FakeCommDriver driver;
