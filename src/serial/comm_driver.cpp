@@ -20,7 +20,9 @@ void CommDriver::Sleep(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-std::time_t CommDriver::Time() { return std::time(nullptr); }
+std::time_t CommDriver::Time() {
+    return std::time(nullptr);
+}
 
 void CommDriver::OutputDebugString(std::string_view text) {
     static const bool enabled = std::getenv("COUNTRYSET_DEBUG") != nullptr;

@@ -19,7 +19,7 @@
 namespace countryset {
 
 class ConsolePresenter : public Presenter {
-  public:
+public:
     // The longest input line kept; the rest of a longer line is read and dropped.
     static constexpr std::size_t kMaxLine = 256;
 
@@ -28,7 +28,7 @@ class ConsolePresenter : public Presenter {
     void RunModal(CDialog& dlg) override;
     void ShowMessage(const std::string& caption, const std::string& text, unsigned style) override;
 
-  private:
+private:
     enum class LineResult { Ok, TooLong, End };
     LineResult ReadLine(std::string& line);
     // Writes one screen in one go.

@@ -20,7 +20,7 @@ class CDialog;
 
 // One run of the data exchange: the direction, the dialog, and whether a check failed.
 class CDataExchange {
-  public:
+public:
     CDataExchange(CDialog* dlg, bool saveAndValidate)
         : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dlg) {}
 
@@ -43,7 +43,7 @@ void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int nChars);
 void DDX_CBString(CDataExchange* pDX, int nIDC, std::string& value);
 
 class CDialog : public CWnd {
-  public:
+public:
     // pParentWnd: the owner; nullptr means the application's main window.
     explicit CDialog(const DialogTemplate& tmpl, CWnd* pParentWnd = nullptr);
     explicit CDialog(int templateId, CWnd* pParentWnd = nullptr);
@@ -100,7 +100,7 @@ class CDialog : public CWnd {
     // Grows with every change a presenter would redraw.
     unsigned long GetRevision() const { return m_revision; }
 
-  protected:
+protected:
     // Creation handler: 0 to go on, -1 to fail the modal run.
     virtual int OnCreate() { return 0; }
     // Loads the data exchange; true gives the focus to the first visible tab stop.
@@ -117,7 +117,7 @@ class CDialog : public CWnd {
     // Runs the command nID as the map says.
     void OnCommand(int nID);
 
-  private:
+private:
     void CreateControls();
     const ControlTemplate* FocusableControl(int nID) const;
     void NoteChange() { ++m_revision; }

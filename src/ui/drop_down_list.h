@@ -16,7 +16,7 @@ int CompareNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
 class DropDownList {
-  public:
+public:
     explicit DropDownList(bool sorted = true) : m_sorted(sorted) {}
 
     // Sorted: the text lands at its case-insensitive place, after items equal to it. Returns its
@@ -46,7 +46,7 @@ class DropDownList {
     // first item that text is a prefix of, or to none.
     void TypeText(std::string_view text);
 
-  private:
+private:
     bool m_sorted;
     std::vector<std::string> m_items;
     int m_sel = CB_ERR;

@@ -9,7 +9,7 @@ namespace countryset {
 class CDialog;
 
 class Presenter {
-  public:
+public:
     virtual ~Presenter() = default;
     // Draws dlg and forwards the operator's actions to it; returns once dlg.IsEnded().
     virtual void RunModal(CDialog& dlg) = 0;

@@ -15,7 +15,7 @@
 namespace countryset {
 
 class ScriptedPresenter : public Presenter {
-  public:
+public:
     struct ShownMessage {
         std::string caption;
         std::string text;
@@ -45,7 +45,7 @@ class ScriptedPresenter : public Presenter {
     int DialogsRun() const;
     std::size_t StepsLeft() const;
 
-  private:
+private:
     using Step = std::function<void(CDialog&)>;
     ScriptedPresenter& Add(Step step);
 

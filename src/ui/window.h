@@ -44,7 +44,7 @@ class CDialog;
 class WindowServices;
 
 class CWnd {
-  public:
+public:
     CWnd() = default;
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
@@ -74,7 +74,7 @@ class CWnd {
     // The services this window reaches; nullptr when there are none.
     virtual WindowServices* GetServices() const;
 
-  protected:
+protected:
     // A control of dialog parent, built from tmpl.
     void AttachToDialog(CDialog* parent, const ControlTemplate* tmpl);
     void SetTextNoNotify(std::string_view text) { m_text = text; }
@@ -83,7 +83,7 @@ class CWnd {
     // Tells the dialog that something a presenter draws has changed.
     void Changed();
 
-  private:
+private:
     std::string m_text;
     bool m_visible = false;
     int m_controlId = 0;
@@ -97,7 +97,7 @@ class CWnd {
 
 // Edit field: a text with a limit on what the operator may type.
 class CEdit : public CWnd {
-  public:
+public:
     static constexpr int kDefaultLimit = 30000;
     static constexpr int kMaxLimit = 0x7FFFFFFE;
 
@@ -108,13 +108,13 @@ class CEdit : public CWnd {
     // The operator replaced the text: cut at the limit, upper case when the style says so.
     void TypeText(std::string_view text);
 
-  private:
+private:
     int m_limit = kDefaultLimit;
 };
 
 // Drop-down list with an edit field. The window text is the edit field's text.
 class CComboBox : public CWnd {
-  public:
+public:
     LRESULT SendMessage(unsigned message, WPARAM wParam = 0, LPARAM lParam = 0) override;
 
     int AddString(std::string_view text);
@@ -132,10 +132,10 @@ class CComboBox : public CWnd {
 
     const DropDownList& List() const { return m_list; }
 
-  protected:
+protected:
     void OnTextSet() override;
 
-  private:
+private:
     void SyncText();
 
     DropDownList m_list;

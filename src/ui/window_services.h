@@ -18,7 +18,7 @@ class CWnd;
 class CDialog;
 
 class WindowServices : public MessageBoxes {
-  public:
+public:
     // The constructing thread is the user-interface thread. The newest living instance is the
     // one windows without services of their own reach (Current()).
     WindowServices(std::string appName, Presenter& presenter);
@@ -46,7 +46,7 @@ class WindowServices : public MessageBoxes {
     bool IsUiThread() const { return std::this_thread::get_id() == m_uiThread; }
     std::size_t PendingCount() const;
 
-  private:
+private:
     struct Pending {
         std::string caption;
         std::string text;

@@ -11,8 +11,8 @@
 
 #include "app/program_state.h"
 #include "app/setup_app.h"
-#include "settings/memory_profile.h"
 #include "serial/fake_comm_driver.h"
+#include "settings/memory_profile.h"
 #include "ui/scripted_presenter.h"
 #include "ui/window_services.h"
 
