@@ -594,17 +594,26 @@ std::uint64_t TotalTimeout(std::uint32_t multiplier, std::uint32_t constant, std
 
 }  // namespace
 
+std::shared_ptr<PosixCommDriver::Port> PosixCommDriver::BeginTransfer(
+    CommHandle handle, void* buffer, std::uint32_t count, OverlappedBlock* block, bool isWrite) {
+    auto port = FindPort(handle);
+    if (!port || !block || (!buffer && count > 0)) {
+        return nullptr;
+    }
+    *block = OverlappedBlock{block->hEvent, block->Offset, block->OffsetHigh, buffer, count, 0,
+                             false,         isWrite};
+    return port;
+}
+
 IoStatus PosixCommDriver::ReadFile(CommHandle handle, void* dest, std::uint32_t count,
                                    std::uint32_t* done, OverlappedBlock* block) {
     std::uint32_t ignored = 0;
     std::uint32_t& moved = done ? *done : ignored;
+    auto port = BeginTransfer(handle, dest, count, block, false);
     moved = 0;
-    auto port = FindPort(handle);
-    if (!port || !block || (!dest && count > 0)) {
+    if (!port) {
         return IoStatus::Failed;
     }
-    *block = OverlappedBlock{block->hEvent, block->Offset, block->OffsetHigh, dest, count, 0,
-                             false,         false};
     switch (TransferOnce(port->fd, *block)) {
         case Step::Moved:
             // Reads end with whatever has arrived, as the caller asks only for queued bytes.
@@ -627,15 +636,12 @@ IoStatus PosixCommDriver::WriteFile(CommHandle handle, const void* src, std::uin
                                     std::uint32_t* done, OverlappedBlock* block) {
     std::uint32_t ignored = 0;
     std::uint32_t& moved = done ? *done : ignored;
+    // The driver only reads through this pointer; the block type is shared with reads.
+    auto port = BeginTransfer(handle, const_cast<void*>(src), count, block, true);
     moved = 0;
-    auto port = FindPort(handle);
-    if (!port || !block || (!src && count > 0)) {
+    if (!port) {
         return IoStatus::Failed;
     }
-    // The driver only reads through this pointer; the block type is shared with reads.
-    *block = OverlappedBlock{
-        block->hEvent, block->Offset, block->OffsetHigh, const_cast<void*>(src), count, 0,
-        false,         true};
     if (TransferOnce(port->fd, *block) == Step::Error) {
         return IoStatus::Failed;
     }

@@ -60,6 +60,9 @@ private:
     };
 
     std::shared_ptr<Port> FindPort(CommHandle handle);
+    // Checks a transfer's arguments and arms its block; nullptr when it cannot start.
+    std::shared_ptr<Port> BeginTransfer(CommHandle handle, void* buffer, std::uint32_t count,
+                                        OverlappedBlock* block, bool isWrite);
     CommHandle Insert(Record record);
 
     PortResolver resolver_;
