@@ -1,0 +1,26 @@
+// Message boxes as the program's logic asks for them. Each is modal with one OK button.
+// Every layer that reports to the operator (serial, ui, app) includes this; it includes nothing
+// of theirs.
+#pragma once
+
+#include <string>
+
+namespace countryset {
+
+inline constexpr unsigned MB_OK = 0;
+inline constexpr unsigned MB_ICONERROR = 16;
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // Captioned with the application name, no icon. Callable from any thread; it never waits
+    // for the user-interface thread, so a caller that the user-interface thread joins cannot
+    // deadlock with it.
+    virtual void AfxMessageBox(const std::string& text) = 0;
+    // Caption as passed ("" is an empty title), style MB_OK or MB_ICONERROR. User-interface
+    // thread only.
+    virtual void MessageBox(const std::string& text, const std::string& caption,
+                            unsigned style) = 0;
+};
+
+}  // namespace countryset
