@@ -3,12 +3,12 @@
 #pragma once
 
 #include "app/program_state.h"
+#include "seams/message_boxes.h"
 #include "serial/comm_driver.h"
 #include "serial/comm_port.h"
 #include "settings/private_profile.h"
 #include "ui/dialog.h"
 #include "ui/icon.h"
-#include "ui/messages.h"
 
 namespace countryset {
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <thread>
 
+#include "seams/message_boxes.h"
 #include "serial/comm_driver.h"
 #include "serial/port_state.h"
-#include "ui/messages.h"
 
 namespace countryset {
 

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <span>
 
+#include "seams/message_boxes.h"
 #include "serial/comm_port.h"
 #include "serial/receive_ring.h"
-#include "ui/messages.h"
 
 namespace countryset {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "seams/message_boxes.h"
 #include "ui/dialog_templates.h"
 #include "ui/drop_down_list.h"
 #include "ui/icon.h"
-#include "ui/messages.h"
 
 namespace countryset {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "ui/messages.h"
+#include "seams/message_boxes.h"
 #include "ui/presenter.h"
 
 namespace countryset {

@@ -9,10 +9,10 @@
 #include <tuple>
 #include <vector>
 
+#include "seams/recording_message_boxes.h"
 #include "serial/collect_reply.h"
 #include "serial/fake_comm_driver.h"
 #include "serial/modem_attach.h"
-#include "ui/recording_messages.h"
 
 namespace countryset::testing {
 

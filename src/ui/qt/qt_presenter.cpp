@@ -4,8 +4,8 @@
 #include <QEventLoop>
 #include <QMessageBox>
 
+#include "seams/message_boxes.h"
 #include "ui/dialog.h"
-#include "ui/messages.h"
 #include "ui/qt/dialog_window.h"
 #include "ui/qt/display_probe.h"
 #include "ui/qt/program_icon.h"
