@@ -237,13 +237,20 @@ std::uint32_t CopyProfileText(std::string_view value, char* buffer, std::uint32_
 }
 
 std::uint32_t CopyProfileSection(const std::vector<std::string>& entries, char* buffer,
-                                 std::uint32_t size) {
-    if (size == 0) {
-        return 0;
-    }
-    if (size == 1) {
-        buffer[0] = '\0';
-        return 0;
+                                 std::uint32_t size, bool* cut) {
+    bool wasCut = false;
+    const auto report = [&](std::uint32_t placed) {
+        if (cut != nullptr) {
+            *cut = wasCut;
+        }
+        return placed;
+    };
+    if (size <= 1) {
+        wasCut = !entries.empty();
+        if (size == 1) {
+            buffer[0] = '\0';
+        }
+        return report(0);
     }
     // One byte is always kept back for the zero that ends the list.
     std::size_t pos = 0;
@@ -256,6 +263,7 @@ std::uint32_t CopyProfileSection(const std::vector<std::string>& entries, char* 
             continue;
         }
         // The cut entry takes the rest, so a cut list always ends in the buffer's last two bytes.
+        wasCut = true;
         if (room >= 1) {
             std::memcpy(buffer + pos, entry.data(), room - 1);
             pos += room - 1;
@@ -267,7 +275,7 @@ std::uint32_t CopyProfileSection(const std::vector<std::string>& entries, char* 
     if (pos == 0) {
         buffer[1] = '\0';
     }
-    return static_cast<std::uint32_t>(pos);
+    return report(static_cast<std::uint32_t>(pos));
 }
 
 int ReadProfileInt(std::string_view text, std::string_view section, std::string_view key, int def) {
@@ -283,8 +291,8 @@ std::uint32_t ReadProfileString(std::string_view text, std::string_view section,
 }
 
 std::uint32_t ReadProfileSection(std::string_view text, std::string_view section, char* buffer,
-                                 std::uint32_t size) {
-    return CopyProfileSection(ProfileSectionEntries(text, section), buffer, size);
+                                 std::uint32_t size, bool* cut) {
+    return CopyProfileSection(ProfileSectionEntries(text, section), buffer, size, cut);
 }
 
 std::optional<std::string> WriteProfileValue(std::string_view text, std::string_view section,

@@ -35,9 +35,10 @@ std::uint32_t CopyProfileText(std::string_view value, char* buffer, std::uint32_
 
 // Lays entries out as "entry\0entry\0...\0" within size bytes; the entry that does not fit is
 // cut and the list still ends with two zero bytes, the buffer's last two (one when size is 1,
-// none when 0). Returns the offset of the zero that ends the list: size - 1 when cut.
+// none when 0). Returns the offset of the zero that ends the list: size - 1 when cut, and also
+// when the entries fill the buffer exactly, so *cut (when given) tells the two apart.
 std::uint32_t CopyProfileSection(const std::vector<std::string>& entries, char* buffer,
-                                 std::uint32_t size);
+                                 std::uint32_t size, bool* cut = nullptr);
 
 // The four operations over a file's text.
 int ReadProfileInt(std::string_view text, std::string_view section, std::string_view key, int def);
@@ -45,7 +46,7 @@ std::uint32_t ReadProfileString(std::string_view text, std::string_view section,
                                 std::string_view key, std::string_view def, char* buffer,
                                 std::uint32_t size);
 std::uint32_t ReadProfileSection(std::string_view text, std::string_view section, char* buffer,
-                                 std::uint32_t size);
+                                 std::uint32_t size, bool* cut = nullptr);
 // The text with the key set, every other byte unchanged; nothing when section, key or value
 // could not be written without corrupting the file (line breaks or NUL bytes anywhere, an empty
 // name, "=" in the key, a key that would read back as a section or a comment).

@@ -21,8 +21,9 @@ public:
         return ReadProfileString(Text(path), section, key, def, buffer, size);
     }
     std::uint32_t GetPrivateProfileSection(std::string_view section, char* buffer,
-                                           std::uint32_t size, std::string_view path) override {
-        return ReadProfileSection(Text(path), section, buffer, size);
+                                           std::uint32_t size, std::string_view path,
+                                           bool* cut = nullptr) override {
+        return ReadProfileSection(Text(path), section, buffer, size, cut);
     }
 
 protected:

@@ -50,9 +50,12 @@ TEST(ProfileTextRead, CutReadsEndInZerosWithinTheBuffer) {
         const std::string list = !cut       ? full
                                  : size < 2 ? std::string(size, '\0')
                                             : full.substr(0, size - 2) + '\0' + '\0';
-        EXPECT_EQ(CopyProfileSection({"ab=1", "cd=22"}, buffer.data(), size),
+        bool reportedCut = !cut;
+        EXPECT_EQ(CopyProfileSection({"ab=1", "cd=22"}, buffer.data(), size, &reportedCut),
                   cut ? std::max(size, 1u) - 1 : 11u);
         EXPECT_EQ(buffer, list + std::string(20 - list.size(), '#')) << size;
+        // 12 bytes hold the list exactly and return what a cut list returns in 12: size - 1.
+        EXPECT_EQ(reportedCut, cut) << size;
     }
 }
 
