@@ -44,6 +44,9 @@ CCountryDlg::CCountryDlg(PrivateProfile& profile, const char* settingsPath,
       m_state(state) {
     MapCommand(IDC_OK_BUTTON, [this] { OnOkButton(); });
     MapCommand(IDC_CANCEL_BUTTON, [this] { OnCancel(); });
+    // Enter on a list gives the standard OK command: the operator chose with the keyboard and
+    // means the OK button, not an exchange that copies the empty code field.
+    MapCommand(IDOK, [this] { OnOkButton(); });
 }
 
 void CCountryDlg::DoDataExchange(CDataExchange* pDX) {
