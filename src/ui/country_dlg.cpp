@@ -17,7 +17,9 @@ constexpr const char* kSection = "Setting";
 template <std::size_t N>
 void CopyField(char (&field)[N], const char* text, std::size_t length) {
     const std::size_t n = std::min(length, N - 1);
-    std::memcpy(field, text, n);
+    if (n > 0) {
+        std::memcpy(field, text, n);
+    }
     field[n] = '\0';
 }
 
