@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ui/dialog.h"
+#include "ui/shown_text.h"
 
 namespace countryset {
 
@@ -47,17 +48,11 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// Input echoed in a hint: short, and printable.
+// Input echoed in a hint: short, and never cut inside a character.
 std::string Quote(const std::string& s) {
     constexpr std::size_t kShown = 40;
-    std::string out = "\"";
-    for (std::size_t i = 0; i < s.size() && i < kShown; ++i) {
-        out += IsControlByte(s[i]) ? '?' : s[i];
-    }
-    if (s.size() > kShown) {
-        out += "...";
-    }
-    return out + "\"";
+    const std::size_t shown = CutWithoutSplitting(s, kShown);
+    return "\"" + s.substr(0, shown) + (shown < s.size() ? "..." : "") + "\"";
 }
 
 bool InsideGroup(const ControlTemplate& c, const ControlTemplate& group) {
@@ -271,8 +266,11 @@ ConsolePresenter::LineResult ConsolePresenter::ReadLine(std::string& line) {
 }
 
 void ConsolePresenter::Write(const std::string& screen) {
+    // Texts from the settings file and from the operator are part of every screen: none of their
+    // control bytes may reach the terminal. The screens' own line breaks are line feeds.
+    const std::string shown = VisibleText(screen, true);
     std::lock_guard lock(m_outMutex);
-    m_out << screen << std::flush;
+    m_out << shown << std::flush;
 }
 
 std::string ConsolePresenter::Handle(CDialog& dlg, const std::string& raw) {

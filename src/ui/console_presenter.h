@@ -6,7 +6,8 @@
 //   fr / COM3        the first item, in the first list that has one, beginning with the text
 //   ? / help         the commands
 // End of input is the close box. A message box prints its caption line and its text and waits
-// for Enter; end of input dismisses it.
+// for Enter; end of input dismisses it. Whatever is printed has its control characters made
+// visible: texts from the settings file may hold any byte.
 #pragma once
 
 #include <istream>

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ui/dialog_templates.h"
+#include "ui/shown_text.h"
 
 namespace countryset {
 
@@ -16,13 +17,23 @@ constexpr const char* kSection = "Setting";
 template <std::size_t N>
 void CopyField(char (&field)[N], const char* text, std::size_t length) {
     const std::size_t n = std::min(length, N - 1);
-    std::memcpy(field, text, n);
+    if (n > 0) {
+        std::memcpy(field, text, n);
+    }
     field[n] = '\0';
 }
 
 // A list position from a stored value, without overflow for values at the ends of the range.
 int PositionFrom(std::int64_t value) {
     return value < INT_MIN || value > INT_MAX ? -1 : static_cast<int>(value);
+}
+
+// Whether the entry that ends at the brim of a cut list is whole: when the cut fell just after
+// it, a list one byte longer still ends it at the same place.
+bool BrimEntryWhole(PrivateProfile& profile, const char* path, const char* section) {
+    char wider[kCountrySectionSize + 1];
+    profile.GetPrivateProfileSection("Country", wider, sizeof wider, path);
+    return std::memcmp(wider, section, kCountrySectionSize - 1) == 0;
 }
 
 }  // namespace
@@ -35,6 +46,9 @@ CCountryDlg::CCountryDlg(PrivateProfile& profile, const char* settingsPath,
       m_state(state) {
     MapCommand(IDC_OK_BUTTON, [this] { OnOkButton(); });
     MapCommand(IDC_CANCEL_BUTTON, [this] { OnCancel(); });
+    // Enter on a list gives the standard OK command: the operator chose with the keyboard and
+    // means the OK button, not an exchange that copies the empty code field.
+    MapCommand(IDOK, [this] { OnOkButton(); });
 }
 
 void CCountryDlg::DoDataExchange(CDataExchange* pDX) {
@@ -69,49 +83,58 @@ bool CCountryDlg::OnInitDialog() {
 
 void CCountryDlg::LoadCountryTable() {
     char section[kCountrySectionSize];
-    const std::uint32_t placed =
-        m_profile.GetPrivateProfileSection("Country", section, sizeof section, m_settingsPath);
-    // A list that filled the buffer to the brim may end in a cut entry, whose code would be
-    // the wrong one: that entry is not offered.
-    const bool mayBeCut = placed >= sizeof section - 1;
+    bool cut = false;
+    const std::uint32_t placed = m_profile.GetPrivateProfileSection(
+        "Country", section, sizeof section, m_settingsPath, &cut);
+    // Only the entry that ends at the brim of a cut list can be cut; its code would be the wrong
+    // one, so it is not offered unless it proves whole.
+    const bool brimMayBeCut =
+        cut && placed == sizeof section - 1 && !BrimEntryWhole(m_profile, m_settingsPath, section);
 
     m_state.CountryTable = {};
     m_state.rows = 0;
-    const int wanted = std::min<std::int32_t>(m_state.numOfCountry, kCountryTableRows);
-
-    char entry[kSettingTextSize];
     std::size_t offset = 0;
-    for (int i = 0; i < wanted; ++i) {
+    // "NumOfCountry" counts the entries of the file, offered or not.
+    for (std::int32_t entry = 0; entry < m_state.numOfCountry && m_state.rows < kCountryTableRows;
+         ++entry) {
         // The walk ends at the empty text that closes the list and never reads past the buffer.
-        if (offset >= sizeof section || section[offset] == '\0') {
+        if (offset >= placed || section[offset] == '\0') {
             break;
         }
         const std::size_t length = strnlen(section + offset, sizeof section - offset);
         const std::size_t next = offset + length + 1;
-        const bool last = next >= sizeof section || section[next] == '\0';
-        if (last && mayBeCut) {
+        if (next > sizeof section || (brimMayBeCut && next == placed)) {
             break;
         }
-        CopyField(entry, section + offset, length);
+        const std::string_view text(section + offset, length);
         offset = next;
 
         // An entry without "=" is a name with an empty code, so choosing it is no choice.
-        CountryEntry& row = m_state.CountryTable[static_cast<std::size_t>(i)];
-        const char* equals = std::strchr(entry, '=');
-        const std::size_t nameLength =
-            equals ? static_cast<std::size_t>(equals - entry) : std::strlen(entry);
-        CopyField(row.name, entry, nameLength);
-        if (equals) {
-            CopyField(row.code, equals + 1, std::strlen(equals + 1));
+        const std::size_t equals = text.find('=');
+        const std::string_view name = text.substr(0, equals);
+        const std::string_view code =
+            equals == std::string_view::npos ? std::string_view() : text.substr(equals + 1);
+        // A code cut to its field would set some other country: such an entry is not offered.
+        if (code.size() >= sizeof(CountryEntry::code)) {
+            continue;
         }
-        m_state.rows = i + 1;
+        CountryEntry& row = m_state.CountryTable[static_cast<std::size_t>(m_state.rows)];
+        CopyField(row.name, name.data(), CutWithoutSplitting(name, sizeof row.name - 1));
+        CopyField(row.code, code.data(), code.size());
+        ++m_state.rows;
     }
 
     m_pCountryList = GetComboBox(IDC_COUNTRY_LIST);
+    // Each name lands at its sorted place, after the names equal to it; the rows follow along, so
+    // every position keeps the code of the row it shows, equal names included.
+    auto rowAt = m_state.rowAtPosition.begin();
     for (int i = 0; i < m_state.rows; ++i) {
-        m_pCountryList->SendMessage(
+        const LRESULT pos = m_pCountryList->SendMessage(
             CB_ADDSTRING, 0,
             reinterpret_cast<LPARAM>(m_state.CountryTable[static_cast<std::size_t>(i)].name));
+        const auto at = std::clamp<LRESULT>(pos, 0, i);
+        std::copy_backward(rowAt + at, rowAt + i, rowAt + i + 1);
+        rowAt[at] = i;
     }
     m_pCountryList->SendMessage(CB_SETCURSEL,
                                 static_cast<WPARAM>(PositionFrom(m_state.currentSet)));
@@ -131,18 +154,11 @@ void CCountryDlg::LoadCountryTable() {
 
 void CCountryDlg::OnOkButton() {
     m_nCountrySel = static_cast<std::int32_t>(m_pCountryList->SendMessage(CB_GETCURSEL));
-    // The code belongs to the chosen name, wherever that name stands in the file: the list is
-    // sorted, the table keeps the file's order.
+    // The list is sorted, the table keeps the file's order: the position says which row it shows.
     m_strCode.clear();
-    if (m_nCountrySel >= 0) {
-        const std::string chosen = m_pCountryList->GetLBText(m_nCountrySel);
-        for (int i = 0; i < m_state.rows; ++i) {
-            const CountryEntry& row = m_state.CountryTable[static_cast<std::size_t>(i)];
-            if (chosen == row.name) {
-                m_strCode = row.code;
-                break;
-            }
-        }
+    if (m_nCountrySel >= 0 && m_nCountrySel < m_state.rows) {
+        const int row = m_state.rowAtPosition[static_cast<std::size_t>(m_nCountrySel)];
+        m_strCode = m_state.CountryTable[static_cast<std::size_t>(row)].code;
     }
     m_nPortSel = static_cast<std::int32_t>(m_pPortList->SendMessage(CB_GETCURSEL));
     OnCancel();

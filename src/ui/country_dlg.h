@@ -27,6 +27,8 @@ inline constexpr std::uint32_t kSettingTextSize = 256;
 struct CountryDialogState {
     std::array<CountryEntry, kCountryTableRows> CountryTable{};
     int rows = 0;  // rows of CountryTable filled by the last initialisation
+    // The row that each position of the sorted country list shows.
+    std::array<int, kCountryTableRows> rowAtPosition{};
     std::int32_t numOfCountry = 0;
     std::int32_t currentSet = 0;
     std::int32_t currentCom = 1;

@@ -250,6 +250,10 @@ bool CDialog::PressEnter() {
         return false;
     }
     const ControlTemplate* focused = FocusableControl(m_focusId);
+    if (CComboBox* list = GetComboBox(m_focusId); list != nullptr && list->GetDroppedState()) {
+        list->ShowDropDown(false);
+        return true;
+    }
     if (focused != nullptr && focused->kind == ControlKind::PushButton) {
         OnCommand(focused->id);
         return true;
@@ -294,9 +298,19 @@ bool CDialog::SetFocus(int nID) {
     if (!m_running || m_ended || FocusableControl(nID) == nullptr) {
         return false;
     }
+    MoveFocus(nID);
+    return true;
+}
+
+void CDialog::MoveFocus(int nID) {
+    if (nID == m_focusId) {
+        return;
+    }
+    if (CComboBox* list = GetComboBox(m_focusId)) {
+        list->ShowDropDown(false);
+    }
     m_focusId = nID;
     NoteChange();
-    return true;
 }
 
 bool CDialog::PressTab(bool backwards) {
@@ -323,8 +337,7 @@ bool CDialog::PressTab(bool backwards) {
     } else {
         next = (current + (backwards ? n - 1 : 1)) % n;
     }
-    m_focusId = stops[static_cast<std::size_t>(next)];
-    NoteChange();
+    MoveFocus(stops[static_cast<std::size_t>(next)]);
     return true;
 }
 
@@ -337,6 +350,21 @@ bool CDialog::SelectItem(int listId, int pos) {
         return false;
     }
     combo->SetCurSel(pos);
+    return true;
+}
+
+bool CDialog::ShowDropDown(int listId, bool show) {
+    if (!m_running || m_ended) {
+        return false;
+    }
+    CComboBox* combo = GetComboBox(listId);
+    if (combo == nullptr || !combo->IsWindowVisible()) {
+        return false;
+    }
+    if (show) {
+        MoveFocus(listId);
+    }
+    combo->ShowDropDown(show);
     return true;
 }
 

@@ -71,7 +71,8 @@ public:
 
     // --- Operator actions, called by presenters. Each returns false when it had no effect
     // (dialog not running, no such visible control, ...).
-    // Enter: presses the focused push button; with none, the default button if the template
+    // Enter: in a list with its drop-down part open, closes it and keeps the highlighted item;
+    // otherwise presses the focused push button; with none, the default button if the template
     // has one, else the standard OK command.
     bool PressEnter();
     // Escape: the cancel command.
@@ -86,6 +87,8 @@ public:
     bool PressTab(bool backwards = false);
     // Picks an item of a visible list from its drop-down part (outside the list: none).
     bool SelectItem(int listId, int pos);
+    // Opens (the list takes the focus) or closes the drop-down part of a visible list.
+    bool ShowDropDown(int listId, bool show);
     // Replaces the text of a visible edit or list edit field by what the operator typed.
     bool TypeText(int nID, std::string_view text);
 
@@ -120,6 +123,8 @@ protected:
 private:
     void CreateControls();
     const ControlTemplate* FocusableControl(int nID) const;
+    // A drop-down part closes when its list loses the focus.
+    void MoveFocus(int nID);
     void NoteChange() { ++m_revision; }
 
     const DialogTemplate* m_template;

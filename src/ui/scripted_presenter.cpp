@@ -16,6 +16,10 @@ ScriptedPresenter& ScriptedPresenter::Select(int listId, int pos) {
     return Add([=](CDialog& d) { d.SelectItem(listId, pos); });
 }
 
+ScriptedPresenter& ScriptedPresenter::DropDown(int listId, bool open) {
+    return Add([=](CDialog& d) { d.ShowDropDown(listId, open); });
+}
+
 ScriptedPresenter& ScriptedPresenter::Type(int controlId, std::string text) {
     return Add([=, t = std::move(text)](CDialog& d) { d.TypeText(controlId, t); });
 }

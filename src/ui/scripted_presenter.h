@@ -25,6 +25,7 @@ public:
 
     // Script building; each returns *this so steps chain.
     ScriptedPresenter& Select(int listId, int pos);
+    ScriptedPresenter& DropDown(int listId, bool open = true);
     ScriptedPresenter& Type(int controlId, std::string text);
     ScriptedPresenter& Enter();
     ScriptedPresenter& Escape();

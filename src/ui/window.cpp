@@ -130,6 +130,11 @@ LRESULT CComboBox::SendMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
             return FindString(static_cast<int>(static_cast<LPARAM>(wParam)), TextParam(lParam));
         case CB_SELECTSTRING:
             return SelectString(static_cast<int>(static_cast<LPARAM>(wParam)), TextParam(lParam));
+        case CB_SHOWDROPDOWN:
+            ShowDropDown(wParam != 0);
+            return 1;
+        case CB_GETDROPPEDSTATE:
+            return GetDroppedState() ? 1 : 0;
         case CB_GETLBTEXTLEN: {
             const int pos = static_cast<int>(static_cast<LPARAM>(wParam));
             if (pos < 0 || pos >= GetCount()) {

@@ -36,6 +36,8 @@ inline constexpr unsigned CB_RESETCONTENT = 0x014B;
 inline constexpr unsigned CB_FINDSTRING = 0x014C;
 inline constexpr unsigned CB_SELECTSTRING = 0x014D;
 inline constexpr unsigned CB_SETCURSEL = 0x014E;
+inline constexpr unsigned CB_SHOWDROPDOWN = 0x014F;  // WPARAM: nonzero opens, 0 closes
+inline constexpr unsigned CB_GETDROPPEDSTATE = 0x0157;
 
 inline constexpr WPARAM ICON_SMALL = 0;
 inline constexpr WPARAM ICON_BIG = 1;
@@ -129,6 +131,10 @@ public:
     int SelectString(int start, std::string_view text);
     // The operator typed into the edit field.
     void TypeText(std::string_view text);
+    // Whether the drop-down part is open. Presenters that draw one keep it in step, so that the
+    // keys mean what they mean in an open list.
+    void ShowDropDown(bool show) { m_dropped = show; }
+    bool GetDroppedState() const { return m_dropped; }
 
     const DropDownList& List() const { return m_list; }
 
@@ -139,6 +145,7 @@ private:
     void SyncText();
 
     DropDownList m_list;
+    bool m_dropped = false;
     friend class CDialog;
 };
 

@@ -131,7 +131,7 @@ TEST(CountryDlgTest, NumOfCountryLimitsTheEntriesOffered) {
 TEST(CountryDlgTest, EntryShapes) {
     const std::string settings =
         Settings("Title=" + std::string(300, 'T') + "\r\nNumOfCountry=4\r\nCurrentSet=-1\r\n",
-                 "Name=AB=C\r\nLonely\r\nVeryLongCountryNameOfMoreThan19=0123456789ABCDEFGHIJKL\r\n"
+                 "Name=AB=C\r\nLonely\r\nVeryLongCountryNameOfMoreThan19=0123456789ABCDEFGHI\r\n"
                  "Zed=\r\n");
     const Outcome o = Open(settings, 1);
     EXPECT_THAT(o.countries, ElementsAre("Lonely", "Name", "VeryLongCountryName", "Zed"));
@@ -139,7 +139,7 @@ TEST(CountryDlgTest, EntryShapes) {
     EXPECT_EQ(o.countrySel, -1);                  // CurrentSet outside the list: nothing selected
     EXPECT_EQ(o.countryEdit, "");
     EXPECT_EQ(o.code, "AB=C");
-    EXPECT_EQ(Open(settings, 2).code, "0123456789ABCDEFGHI");  // cut to 19
+    EXPECT_EQ(Open(settings, 2).code, "0123456789ABCDEFGHI");  // a name is cut, a code never
     // No "=", and an empty code: choosing them is no choice.
     EXPECT_EQ(Open(settings, 0).code, "");
     EXPECT_EQ(Open(settings, 3).code, "");
@@ -156,17 +156,114 @@ TEST(CountryDlgTest, StoredPortPreselectsOnlyInsideTheList) {
     }
 }
 
-TEST(CountryDlgTest, SectionLargerThanItsBufferNeverOffersACutEntry) {
-    // 28-byte entries: 35 fit in the 1023 bytes, the 36th would be cut.
-    std::string countries;
-    for (int i = 0; i < 45; ++i) {
-        countries +=
-            "Country" + std::to_string(10 + i) + "=" + std::string(18, 'A' + i % 26) + "\r\n";
+// Entries "Nxx=<code>" that take exactly `bytes` bytes of the section list, terminators
+// included: 24-byte entries and one shorter one. More entries may follow.
+std::string EntriesFilling(std::size_t bytes, const std::string& more = "") {
+    std::string entries;
+    for (int i = 10; bytes > 0; ++i) {
+        const std::size_t take = bytes >= 24 + 6 || bytes == 24 ? 24 : bytes;
+        entries += "N" + std::to_string(i) + "=" + std::string(take - 5, 'A' + i % 26) + "\r\n";
+        bytes -= take;
     }
-    const Outcome o = Open(Settings("NumOfCountry=45\r\n", countries), 34);
-    ASSERT_EQ(o.countries.size(), 35u);
-    EXPECT_EQ(o.countries.back(), "Country44");
-    EXPECT_EQ(o.code, std::string(18, 'A' + 34 % 26));
+    return entries + more;
+}
+
+// The walk from section "Country" to the list and back from a chosen position to its code.
+// Equal names (also once cut to 19 characters) and unsorted files send the code of the row that
+// the position shows; a code too long for its field is never offered, a name is cut, never inside
+// a UTF-8 character, and sorts by byte; a list that exactly fills the 1024-byte buffer keeps its
+// last entry, and only an entry that was really cut is dropped.
+TEST(CountryDlgTest, EveryOfferedCountrySendsItsOwnCode) {
+    struct Case {
+        const char* name;
+        std::string numOfCountry;
+        std::string countries;
+        std::vector<std::string> listed;  // empty: not checked, only the count
+        std::size_t count;
+        int pick;
+        std::string code;
+    };
+    const std::string korea = "Korea, Republic of ";
+    const Case cases[] = {
+        {"equal names, first", "2", "Korea=61\r\nKorea=B5\r\n", {"Korea", "Korea"}, 2, 0, "61"},
+        {"equal names, second", "2", "Korea=61\r\nKorea=B5\r\n", {"Korea", "Korea"}, 2, 1, "B5"},
+        {"equal once cut",
+         "3",
+         "Korea, Republic of (South)=61\r\nKorea, Republic of (North)=5F\r\nKenya=5E\r\n",
+         {"Kenya", korea, korea},
+         3,
+         2,
+         "5F"},
+        {"equal ignoring case, unsorted",
+         "3",
+         "spain=11\r\nFrance=22\r\nSPAIN=33\r\n",
+         {"France", "spain", "SPAIN"},
+         3,
+         2,
+         "33"},
+        {"over-long code not offered",
+         "3",
+         "Alpha=3D;+GCI=59;+GCI=A0;E0\r\nGamma=0123456789ABCDEFGHI\r\nBeta=42\r\n",
+         {"Beta", "Gamma"},
+         2,
+         1,
+         "0123456789ABCDEFGHI"},
+        {"over-long code still counts",
+         "2",
+         "Alpha=3D;+GCI=59;+GCI=A0;E0\r\nBeta=42\r\nGo=1\r\n",
+         {"Beta"},
+         1,
+         0,
+         "42"},
+        {"UTF-8 name cut before its last letter",
+         "2",
+         "Republique Centraf\xc3\xa9=5A\r\nRepublique Centrafe=5B\r\n",
+         {"Republique Centraf", "Republique Centrafe"},
+         2,
+         0,
+         "5A"},
+        {"single-byte name cut at 19",
+         "2",
+         "Republique Centraf\xe9x=5A\r\nA=1\r\n",
+         {"A", "Republique Centraf\xe9"},
+         2,
+         1,
+         "5A"},
+        {"bytes above 127 sort by value",
+         "3",
+         "\xc3\x89ire=11\r\nzambia=22\r\nAlbania=33\r\n",
+         {"Albania", "zambia", "\xc3\x89ire"},
+         3,
+         2,
+         "11"},
+        {"list of exactly 1023 bytes", "50", EntriesFilling(1023), {}, 43, 42, "AAAAAAAAAA"},
+        {"1023 bytes of whole entries, more cut off",
+         "50",
+         EntriesFilling(1023, "Z=1\r\n"),
+         {},
+         43,
+         42,
+         "AAAAAAAAAA"},
+        {"1022 bytes of whole entries, more cut off",
+         "50",
+         EntriesFilling(1022, "Z=1\r\n"),
+         {},
+         43,
+         42,
+         "AAAAAAAAA"},
+        {"last entry cut", "50", EntriesFilling(1030), {}, 42, 41, std::string(19, 'Z')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome o =
+            Open(Settings("NumOfCountry=" + c.numOfCountry + "\r\n", c.countries), c.pick);
+        if (!c.listed.empty()) {
+            EXPECT_EQ(o.countries, c.listed);
+        }
+        EXPECT_EQ(o.countries.size(), c.count);
+        EXPECT_EQ(o.chosenCountry, c.pick);
+        EXPECT_EQ(o.code, c.code);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Fuzz target: the console presenter's input parser. Any bytes as the operator's console
 // input, read by the country selection dialog (the sample settings) and then by two message
 // boxes. The dialog must end (input is finite), hand back positions inside its lists, and the
-// output must hold the dialog and both boxes.
+// output must hold the dialog and both boxes, with no control byte but the line feeds, whatever
+// the operator typed and although the settings hold control characters.
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -10,6 +11,7 @@
 #include "settings/memory_profile.h"
 #include "ui/console_presenter.h"
 #include "ui/country_dlg.h"
+#include "ui/shown_text.h"
 #include "ui/window_services.h"
 
 namespace {
@@ -20,9 +22,9 @@ constexpr const char* kPath = "/opt/countryset/countryset.DAT";
 
 constexpr const char* kSettings =
     "[Setting]\r\nGroupText=Setting\r\nStaticText=Current Selected Country\r\n"
-    "Title=Country Setting\r\nNumOfCountry=6\r\nCurrentSet=2\r\nCurrentCOM=1\r\n"
+    "Title=Country Setting\r\nNumOfCountry=7\r\nCurrentSet=2\r\nCurrentCOM=1\r\n"
     "[Country]\r\nAustria=0A\r\nFrance=3D\r\nGermany=42\r\nItaly=59\r\n"
-    "Korea, Republic of=61\r\nUnited States=B5\r\n";
+    "Korea, Republic of=61\r\nUnited States=B5\r\nKorea\x1b[2J\x07\xc2\x9b=61\r\n";
 
 }  // namespace
 
@@ -50,5 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t second = shown.find("Can't perform country setting on this model modem!");
     Check(first != std::string::npos && second != std::string::npos && first < second,
           "message boxes not shown in order");
+    Check(VisibleText(shown, true) == shown, "a control byte reached the terminal");
     return 0;
 }

@@ -117,7 +117,20 @@ const std::tuple<const char*, Operate, INT_PTR, const char*> kRuns[] = {
          w.ControlWidget(IDC_COUNTRY_LIST)->setFocus(Qt::MouseFocusReason);
          Keys(w, {Qt::Key_Enter});
      },
-     IDOK, ""},
+     IDCANCEL, "33"},
+    {"Enter in an open list closes it, the next takes the choice",
+     [](W w) {
+         auto* combo = qobject_cast<QComboBox*>(w.ControlWidget(IDC_COUNTRY_LIST));
+         combo->setFocus(Qt::MouseFocusReason);
+         combo->showPopup();
+         QTRY_VERIFY(combo->view()->isVisible());
+         QTest::keyClick(combo->view(), Qt::Key_Down);
+         QTest::keyClick(combo->view(), Qt::Key_Return);
+         QTRY_VERIFY(!combo->view()->isVisible());
+         QVERIFY(w.isVisible());
+         Keys(w, {Qt::Key_Return});
+     },
+     IDCANCEL, "11"},
     {"Escape", [](W w) { Keys(w, {Qt::Key_Escape}); }, IDCANCEL, ""},
     {"close box", [](W w) { QVERIFY(!w.close()); }, IDCANCEL, ""},
 };

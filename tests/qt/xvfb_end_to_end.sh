@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real program with its desktop dialog on an X server (run by run_under_xvfb.sh), against
-# the modem simulator: the operator picks the next country with the keyboard and presses Enter,
-# then dismisses the success message. Checks what the modem received and what the settings file
+# the modem simulator: the operator picks the next port and the next country with the keyboard
+# and presses Enter in the country list, then dismisses the success message. Checks what the modem received and what the settings file
 # holds afterwards.
 # Usage: xvfb_end_to_end.sh <countryset> <countryset-modemsim> <sample settings file>
 set -euo pipefail
@@ -22,9 +22,9 @@ cleanup() {
 trap cleanup EXIT
 
 cp "$program" "$dir/countryset"
-# Australia (position 1) preselected; the modem on COM1.
+# Australia (position 1) and COM1 preselected; the modem on COM2.
 sed -e 's/^CurrentSet=.*/CurrentSet=1/' -e 's/^CurrentCOM=.*/CurrentCOM=1/' \
-    -e "s|^\[Ports\]|[Ports]\nCOM1=$dir/modem|" "$sample" > "$dir/countryset.DAT"
+    -e "s|^\[Ports\]|[Ports]\nCOM2=$dir/modem|" "$sample" > "$dir/countryset.DAT"
 
 "$modemsim" --link "$dir/modem" --log "$dir/modem.log" > "$dir/modemsim.out" 2>&1 &
 pids+=($!)
@@ -38,8 +38,9 @@ pids+=($program_pid)
 window=$(timeout 15 xdotool search --sync --name '^Country Setting$' | head -n 1) || {
     echo "no country dialog"; cat "$dir/err"; exit 1; }
 xdotool windowfocus --sync "$window"
-# OK has the focus: Tab, Tab to the country list, Down to Austria, back to OK and press it.
-xdotool key --delay 50 Tab Tab Down shift+Tab shift+Tab Return
+# OK has the focus: Shift+Tab to the port list, Down to COM2, Shift+Tab to the country list, Down
+# to Austria, and Enter right there.
+xdotool key --delay 50 shift+Tab Down shift+Tab Down Return
 
 # The outcome arrives in a message box with the focus; Enter dismisses it.
 for _ in $(seq 1 100); do
@@ -62,9 +63,9 @@ expect() {
 [[ $status -eq 0 ]] || { echo "FAIL: exit status $status"; fail=1; }
 expect "$dir/modem.log" "AT+GCI=0A"
 expect "$dir/countryset.DAT" "CurrentSet=2"
-expect "$dir/countryset.DAT" "CurrentCOM=1"
+expect "$dir/countryset.DAT" "CurrentCOM=2"
 if [[ $fail -ne 0 ]]; then
     echo "--- stderr"; cat "$dir/err"; echo "--- modem log"; cat -v "$dir/modem.log"
     exit 1
 fi
-echo "PASS: Austria set through the desktop dialog"
+echo "PASS: Austria set on COM2 through the desktop dialog, Enter pressed in a list"

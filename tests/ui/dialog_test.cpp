@@ -80,34 +80,49 @@ protected:
 
 using P = ScriptedPresenter&;
 
-// Spain is chosen first. Enter presses the focused button, or gives IDOK, whose saving exchange
-// copies the lists' texts and the hidden code edit, still empty. OK ends through OnCancel. Typed
-// text stays in the edit field; the selection follows to the first item it begins, or to none.
-TEST_F(DialogTest, EveryEndingAndWhatItExchanges) {
-    const std::tuple<const char*, std::function<void(P)>, INT_PTR, const char*, const char*>
-        cases[] = {
-            {"Enter on OK", [](P p) { p.Focus(IDC_OK_BUTTON).Enter(); }, IDCANCEL, "11", ""},
-            {"Enter on Cancel", [](P p) { p.Focus(IDC_CANCEL_BUTTON).Enter(); }, IDCANCEL, "", ""},
-            {"Enter on a list", [](P p) { p.Focus(IDC_COUNTRY_LIST).Enter(); }, IDOK, "", "Spain"},
-            {"Escape", [](P p) { p.Escape(); }, IDCANCEL, "", ""},
-            {"close box", [](P p) { p.Close(); }, IDCANCEL, "", ""},
-            {"operator gone", [](P) {}, IDCANCEL, "", ""},
-            {"typed fr, Enter on a list",
-             [](P p) { p.Type(IDC_COUNTRY_LIST, "fr").Focus(IDC_COUNTRY_LIST).Enter(); }, IDOK, "",
-             "fr"},
-            {"typed IT", [](P p) { p.Type(IDC_COUNTRY_LIST, "IT").Click(IDC_OK_BUTTON); }, IDCANCEL,
-             "33", ""},
-            {"typed Germany", [](P p) { p.Type(IDC_COUNTRY_LIST, "Germany").Click(IDC_OK_BUTTON); },
-             IDCANCEL, "", ""},
-            {"typed nothing", [](P p) { p.Type(IDC_COUNTRY_LIST, "").Click(IDC_OK_BUTTON); },
-             IDCANCEL, "", ""}};
-    for (const auto& [name, steps, result, code, country] : cases) {
+// Spain is chosen first. Enter presses the focused button; in a list it presses OK with the lists'
+// current selections, unless the list's drop-down part is open: then it only closes it, keeping
+// the highlighted item, and so does leaving the list. OK ends through OnCancel, without exchange.
+// Typed text stays in the edit field; the selection follows to the first item it begins, or to
+// none.
+TEST_F(DialogTest, EveryEndingAndWhatItTakes) {
+    const auto stillOpen = [](CDialog& d) { EXPECT_FALSE(d.IsEnded()); };
+    const std::tuple<const char*, std::function<void(P)>, const char*, int> cases[] = {
+        {"Enter on OK", [](P p) { p.Focus(IDC_OK_BUTTON).Enter(); }, "11", 0},
+        {"Enter on Cancel", [](P p) { p.Focus(IDC_CANCEL_BUTTON).Enter(); }, "", -1},
+        {"Enter on the country list", [](P p) { p.Focus(IDC_COUNTRY_LIST).Enter(); }, "11", 0},
+        {"Enter on the port list",
+         [](P p) { p.Select(IDC_PORT_LIST, 4).Focus(IDC_PORT_LIST).Enter(); }, "11", 4},
+        {"Enter in an open drop-down, then again",
+         [&](P p) {
+             p.DropDown(IDC_COUNTRY_LIST).Select(IDC_COUNTRY_LIST, 0).Enter().Check(stillOpen);
+             p.Enter();
+         },
+         "22", 0},
+        {"drop-down closed by leaving the list",
+         [](P p) { p.DropDown(IDC_PORT_LIST).Tab(true).Tab().Enter(); }, "11", 0},
+        {"drop-down closed by the operator",
+         [](P p) { p.DropDown(IDC_PORT_LIST).DropDown(IDC_PORT_LIST, false).Enter(); }, "11", 0},
+        {"Escape", [](P p) { p.Escape(); }, "", -1},
+        {"close box", [](P p) { p.Close(); }, "", -1},
+        {"operator gone", [](P) {}, "", -1},
+        {"typed fr, Enter on the list",
+         [](P p) { p.Type(IDC_COUNTRY_LIST, "fr").Focus(IDC_COUNTRY_LIST).Enter(); }, "22", 0},
+        {"typed Germany, Enter on the list",
+         [](P p) { p.Type(IDC_COUNTRY_LIST, "Germany").Focus(IDC_COUNTRY_LIST).Enter(); }, "", 0},
+        {"typed IT", [](P p) { p.Type(IDC_COUNTRY_LIST, "IT").Click(IDC_OK_BUTTON); }, "33", 0},
+        {"typed nothing", [](P p) { p.Type(IDC_COUNTRY_LIST, "").Click(IDC_OK_BUTTON); }, "", 0}};
+    for (const auto& [name, steps, code, port] : cases) {
         SCOPED_TRACE(name);
         ThreeCountries run;
         steps(presenter.Select(IDC_COUNTRY_LIST, 2));
-        EXPECT_EQ(run.dlg.DoModal(), result);
+        EXPECT_EQ(run.dlg.DoModal(), IDCANCEL);
         EXPECT_EQ(run.dlg.m_strCode, code);
-        EXPECT_EQ(run.dlg.m_strCountry, country);
+        if (*code != '\0') {
+            EXPECT_EQ(run.dlg.m_nPortSel, port);
+        }
+        // No ending exchanges: the lists' texts stay as they were given.
+        EXPECT_EQ(run.dlg.m_strCountry, "");
         EXPECT_EQ(presenter.StepsLeft(), 0u);
     }
 }
