@@ -331,7 +331,7 @@ CommHandle PosixCommDriver::CreateFile(std::string_view portName) {
     }
     CommHandle handle = Insert(Record{port});
     if (handle == kNullHandle) {
-        ::ioctl(fd, TIOCNXCL);
+        port->Release(false);
         return kInvalidHandleValue;  // port's destructor closes both descriptors
     }
     return handle;
