@@ -24,8 +24,6 @@ namespace countryset::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 constexpr const char* kSet = "Country set successfully.";
 constexpr auto kHang = 20s;  // only a hang takes this long
