@@ -1,13 +1,19 @@
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <streambuf>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/program_state.h"
 #include "app/setup_app.h"
 #include "serial/posix_comm_driver.h"
+#include "serial/posix_process_signals.h"
 #include "settings/port_devices.h"
 #include "settings/profile_file.h"
 #include "settings/settings_path.h"
@@ -18,6 +24,46 @@
 #endif
 
 using namespace countryset;
+
+namespace {
+
+// The console's input, ending as soon as its output can no longer be seen (stdout closed, or a
+// pager quit): the dialog then ends as cancelled instead of acting on lines typed blind.
+class ConsoleInput : public std::streambuf {
+protected:
+    int_type underflow() override {
+        for (;;) {
+            if (!std::cout.good()) {
+                return traits_type::eof();
+            }
+            pollfd entries[2] = {{STDIN_FILENO, POLLIN, 0}, {STDOUT_FILENO, 0, 0}};
+            if (::poll(entries, 2, -1) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return traits_type::eof();
+            }
+            if ((entries[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ||
+                entries[0].revents == 0) {
+                return traits_type::eof();
+            }
+            const ssize_t got = ::read(STDIN_FILENO, m_buffer, sizeof m_buffer);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return traits_type::eof();
+            }
+            setg(m_buffer, m_buffer, m_buffer + got);
+            return traits_type::to_int_type(m_buffer[0]);
+        }
+    }
+
+private:
+    char m_buffer[256];
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const std::string executable = ExecutablePath(argc > 0 && argv[0] ? argv[0] : "countryset");
@@ -44,6 +90,8 @@ int main(int argc, char** argv) {
     PosixCommDriver driver([&](std::string_view portName) {
         return PortDevicePath(profile, state.settingsPath, portName);
     });
+    // Before any other thread starts: the watcher and the toolkit's threads inherit the mask.
+    ProcessSignals signals([&driver] { driver.ReleaseAllPorts(); });
 
     std::unique_ptr<Presenter> presenter;
 #ifdef COUNTRYSET_HAVE_QT
@@ -60,8 +108,10 @@ int main(int argc, char** argv) {
         }
     }
 #endif
+    ConsoleInput consoleBuffer;
+    std::istream consoleInput(&consoleBuffer);
     if (presenter == nullptr) {
-        presenter = std::make_unique<ConsolePresenter>(std::cin, std::cout);
+        presenter = std::make_unique<ConsolePresenter>(consoleInput, std::cout);
     }
     WindowServices services(appName, *presenter);
 

@@ -1,5 +1,6 @@
 #include "serial/collect_reply.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace countryset {
@@ -14,20 +15,24 @@ constexpr std::chrono::milliseconds kEmptyPassWait{20};
 
 void CollectReply(ReceiveRing& ring, char* dest, std::int32_t count, std::int32_t seconds,
                   CommDriver& driver) {
-    const std::time_t start = driver.Time();
+    // Counted in milliseconds from the start, so the modem gets every one of the seconds, not
+    // whatever was left of the second the collection began in.
+    const std::uint64_t start = driver.GetTickCount64();
+    const std::uint64_t limit = seconds > 0 ? static_cast<std::uint64_t>(seconds) * 1000 : 0;
+    std::uint64_t elapsed = 0;
     std::int32_t taken = 0;
-    std::time_t now;
     do {
         // A pass takes a byte only while one is wanted, so a count of 0 writes nothing.
         if (taken < count) {
             if (ring.Take(&dest[taken])) {
                 ++taken;
             } else {
-                ring.WaitForBytes(kEmptyPassWait);
+                const auto left = std::chrono::milliseconds(limit > elapsed ? limit - elapsed : 0);
+                ring.WaitForBytes(std::min<std::chrono::milliseconds>(kEmptyPassWait, left));
             }
         }
-        now = driver.Time();
-    } while (taken < count && now - start < seconds);
+        elapsed = driver.GetTickCount64() - start;
+    } while (taken < count && elapsed < limit);
 }
 
 }  // namespace countryset

@@ -9,8 +9,8 @@
 namespace countryset {
 
 // Takes up to count bytes from the ring into dest (which holds at least count bytes) and
-// returns as soon as it has them, or once the clock (driver.Time(), whole seconds) has moved
-// seconds past the start. dest is not terminated; callers zero it beforehand.
+// returns as soon as it has them, or once `seconds` whole seconds have passed since the start
+// on the driver's tick clock. dest is not terminated; callers zero it beforehand.
 void CollectReply(ReceiveRing& ring, char* dest, std::int32_t count, std::int32_t seconds,
                   CommDriver& driver);
 

@@ -20,8 +20,10 @@ void CommDriver::Sleep(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-std::time_t CommDriver::Time() {
-    return std::time(nullptr);
+std::uint64_t CommDriver::GetTickCount64() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
 }
 
 void CommDriver::OutputDebugString(std::string_view text) {

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -152,8 +151,9 @@ public:
     // Starts body on a new thread; false when no thread can be had.
     virtual bool CreateThread(std::function<void()> body, std::thread& thread);
     virtual void Sleep(std::uint32_t milliseconds);
-    // Wall clock in whole seconds.
-    virtual std::time_t Time();
+    // Milliseconds on a clock that only runs forward (not the wall clock, which an operator or
+    // a time service may step), for deadlines.
+    virtual std::uint64_t GetTickCount64();
     // Debugger output: silent unless COUNTRYSET_DEBUG is set, then to stderr.
     virtual void OutputDebugString(std::string_view text);
 };

@@ -66,9 +66,14 @@ void FakeCommDriver::SetSleepHook(std::function<void(std::uint32_t)> hook) {
     m_sleepHook = std::move(hook);
 }
 
-void FakeCommDriver::SetClock(std::function<std::time_t()> clock) {
+void FakeCommDriver::SetTickClock(std::function<std::uint64_t()> milliseconds) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_clock = std::move(clock);
+    m_clock = std::move(milliseconds);
+}
+
+void FakeCommDriver::SetClock(std::function<std::time_t()> seconds) {
+    SetTickClock(
+        [seconds = std::move(seconds)] { return static_cast<std::uint64_t>(seconds()) * 1000; });
 }
 
 std::vector<std::string> FakeCommDriver::Calls(const std::set<std::string>& names) const {
@@ -410,13 +415,13 @@ void FakeCommDriver::Sleep(std::uint32_t milliseconds) {
     std::this_thread::yield();
 }
 
-std::time_t FakeCommDriver::Time() {
-    std::function<std::time_t()> clock;
+std::uint64_t FakeCommDriver::GetTickCount64() {
+    std::function<std::uint64_t()> clock;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         clock = m_clock;
     }
-    return clock ? clock() : CommDriver::Time();
+    return clock ? clock() : CommDriver::GetTickCount64();
 }
 
 void FakeCommDriver::OutputDebugString(std::string_view text) {

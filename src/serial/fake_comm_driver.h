@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <map>
@@ -57,8 +58,10 @@ public:
     void SetWriteHook(std::function<void(std::string_view)> hook);
     // Called after each Sleep is logged, with the total milliseconds slept so far.
     void SetSleepHook(std::function<void(std::uint32_t)> hook);
-    // Time() asks this clock when set, the real wall clock otherwise.
-    void SetClock(std::function<std::time_t()> clock);
+    // GetTickCount64() asks this clock when set, the real one otherwise: in milliseconds, or in
+    // whole seconds for tests that only count seconds.
+    void SetTickClock(std::function<std::uint64_t()> milliseconds);
+    void SetClock(std::function<std::time_t()> seconds);
 
     // --- observation -----------------------------------------------------------------------
     // Each call as "Name arg arg", in order, from every thread; only those whose name is
@@ -94,7 +97,7 @@ public:
                                  bool wait) override;
     bool CreateThread(std::function<void()> body, std::thread& thread) override;
     void Sleep(std::uint32_t milliseconds) override;
-    std::time_t Time() override;
+    std::uint64_t GetTickCount64() override;
     void OutputDebugString(std::string_view text) override;
 
 private:
@@ -133,7 +136,7 @@ private:
 
     std::function<void(std::string_view)> m_writeHook;
     std::function<void(std::uint32_t)> m_sleepHook;
-    std::function<std::time_t()> m_clock;
+    std::function<std::uint64_t()> m_clock;
 };
 
 }  // namespace countryset::testing

@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <new>
 #include <optional>
+#include <thread>
 
 namespace countryset {
 
@@ -99,6 +101,36 @@ bool SetModemLine(int fd, unsigned long request, int line) {
     return errno == ENOTTY || errno == EINVAL || errno == ENOTSUP;
 }
 
+bool SameDevice(const struct stat& a, const struct stat& b) {
+    return (a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
+           (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev);
+}
+
+// The terminal the operator works in is never a modem: raw mode would take Enter, Ctrl-C and
+// Ctrl-D away from them. That is /dev/tty itself, the controlling terminal under any name, and
+// whatever terminal stdin, stdout or stderr is on.
+bool IsOperatorsTerminal(int fd) {
+    struct stat device {};
+    if (::fstat(fd, &device) != 0) {
+        return true;
+    }
+    struct stat other {};
+    if (::stat("/dev/tty", &other) == 0 && SameDevice(device, other)) {
+        return true;
+    }
+    // Answers only for the controlling terminal of our own session (or a pseudo-terminal master).
+    const pid_t session = ::tcgetsid(fd);
+    if (session != -1 && session == ::getsid(0)) {
+        return true;
+    }
+    for (int standard : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fstat(standard, &other) == 0 && SameDevice(device, other)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 struct PosixCommDriver::Port {
@@ -107,6 +139,21 @@ struct PosixCommDriver::Port {
     ~Port() {
         ::close(wake);
         ::close(fd);  // also releases the flock
+    }
+    // Puts the device back as it was found, once; a full release also drops DTR and empties
+    // both queues first, as a close does. The caller holds the driver's line lock.
+    void Release(bool full) {
+        if (closed.exchange(true, std::memory_order_acq_rel)) {
+            return;
+        }
+        SignalWake();
+        if (full) {
+            SetModemLine(fd, TIOCMBIC, TIOCM_DTR);
+            ::tcflush(fd, TCIOFLUSH);
+        }
+        ::tcsetattr(fd, TCSANOW, &originalTermios);
+        ::ioctl(fd, TIOCNXCL);
+        ::flock(fd, LOCK_UN);
     }
     Port(const Port&) = delete;
     Port& operator=(const Port&) = delete;
@@ -167,19 +214,29 @@ PosixCommDriver::PosixCommDriver(PortResolver resolver) : resolver_(std::move(re
 }
 
 PosixCommDriver::~PosixCommDriver() {
-    std::unordered_map<CommHandle, Record> left;
-    {
-        std::lock_guard lock(mutex_);
-        left.swap(records_);
-    }
-    for (auto& [handle, record] : left) {
+    ReleaseAllPorts();
+}
+
+void PosixCommDriver::ReleaseAllPorts() {
+    std::unique_lock line(lineMutex_);
+    released_ = true;
+    std::lock_guard lock(mutex_);
+    for (auto& [handle, record] : records_) {
         if (record.port) {
-            record.port->closed.store(true, std::memory_order_release);
-            record.port->SignalWake();
-            ::tcsetattr(record.port->fd, TCSANOW, &record.port->originalTermios);
-            ::ioctl(record.port->fd, TIOCNXCL);
+            record.port->Release(true);
         }
     }
+}
+
+std::shared_ptr<PosixCommDriver::Port> PosixCommDriver::FindLivePort(
+    CommHandle handle, std::shared_lock<std::shared_mutex>& line) {
+    line = std::shared_lock(lineMutex_);
+    auto port = FindPort(handle);
+    if (!port || port->closed.load(std::memory_order_acquire)) {
+        line.unlock();
+        return nullptr;
+    }
+    return port;
 }
 
 std::string PosixCommDriver::DefaultDevicePath(std::string_view portName) {
@@ -227,6 +284,11 @@ CommHandle PosixCommDriver::CreateFile(std::string_view portName) {
     if (path.empty()) {
         return kInvalidHandleValue;
     }
+    // Held until the port is on record, so that ReleaseAllPorts finds it.
+    std::shared_lock line(lineMutex_);
+    if (released_) {
+        return kInvalidHandleValue;
+    }
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return kInvalidHandleValue;
@@ -234,8 +296,8 @@ CommHandle PosixCommDriver::CreateFile(std::string_view portName) {
     termios original{};
     // Exclusive like a serial port of the old model: flock against cooperating programs,
     // TIOCEXCL against any other opener.
-    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::tcgetattr(fd, &original) != 0 ||
-        ::ioctl(fd, TIOCEXCL) != 0) {
+    if (!::isatty(fd) || IsOperatorsTerminal(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        ::tcgetattr(fd, &original) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
         ::close(fd);
         return kInvalidHandleValue;
     }
@@ -269,13 +331,15 @@ CommHandle PosixCommDriver::CreateFile(std::string_view portName) {
     }
     CommHandle handle = Insert(Record{port});
     if (handle == kNullHandle) {
-        ::ioctl(fd, TIOCNXCL);
+        port->Release(false);
         return kInvalidHandleValue;  // port's destructor closes both descriptors
     }
     return handle;
 }
 
 bool PosixCommDriver::CloseHandle(CommHandle handle) {
+    // Removing and restoring are one step for ReleaseAllPorts: it sees the port before or after.
+    std::shared_lock line(lineMutex_);
     std::shared_ptr<Port> port;
     {
         std::lock_guard lock(mutex_);
@@ -289,10 +353,7 @@ bool PosixCommDriver::CloseHandle(CommHandle handle) {
     if (port) {
         // A thread still inside a call holds its own reference, so the descriptor stays open
         // (and its number unused by others) until that call has returned.
-        port->closed.store(true, std::memory_order_release);
-        port->SignalWake();
-        ::tcsetattr(port->fd, TCSANOW, &port->originalTermios);
-        ::ioctl(port->fd, TIOCNXCL);
+        port->Release(false);
     }
     return true;
 }
@@ -327,6 +388,11 @@ bool PosixCommDriver::WaitCommEvent(CommHandle handle, std::uint32_t* events) {
     };
     if (port->readFailed.exchange(false, std::memory_order_acq_rel)) {
         return restThenFail();
+    }
+    if (port->closed.load(std::memory_order_acquire)) {
+        // Released for the process's end: a watcher looping on it must not spin meanwhile.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kErrorPauseMs));
+        return false;
     }
     for (;;) {
         if (port->closed.load(std::memory_order_acquire)) {
@@ -373,7 +439,8 @@ bool PosixCommDriver::SetupComm(CommHandle handle, std::uint32_t, std::uint32_t)
 }
 
 bool PosixCommDriver::PurgeComm(CommHandle handle, std::uint32_t flags) {
-    auto port = FindPort(handle);
+    std::shared_lock<std::shared_mutex> line;
+    auto port = FindLivePort(handle, line);
     if (!port) {
         return false;
     }
@@ -452,7 +519,8 @@ bool PosixCommDriver::GetCommState(CommHandle handle, DCB* dcb) {
 }
 
 bool PosixCommDriver::SetCommState(CommHandle handle, const DCB& dcb) {
-    auto port = FindPort(handle);
+    std::shared_lock<std::shared_mutex> line;
+    auto port = FindLivePort(handle, line);
     termios settings{};
     if (!port || ::tcgetattr(port->fd, &settings) != 0) {
         return false;
@@ -524,7 +592,8 @@ bool PosixCommDriver::SetCommState(CommHandle handle, const DCB& dcb) {
 }
 
 bool PosixCommDriver::EscapeCommFunction(CommHandle handle, std::uint32_t function) {
-    auto port = FindPort(handle);
+    std::shared_lock<std::shared_mutex> line;
+    auto port = FindLivePort(handle, line);
     if (!port) {
         return false;
     }
@@ -558,8 +627,13 @@ namespace {
 
 enum class Step { Moved, Nothing, Error };
 
-// One non-blocking transfer of the block's remaining bytes.
-Step TransferOnce(int fd, OverlappedBlock& block) {
+// One non-blocking transfer of the block's remaining bytes, refused once the port is released.
+Step TransferOnce(std::shared_mutex& lineMutex, const std::atomic<bool>& released, int fd,
+                  OverlappedBlock& block) {
+    std::shared_lock line(lineMutex);
+    if (released.load(std::memory_order_acquire)) {
+        return Step::Error;
+    }
     const std::uint32_t left = block.requested - block.transferred;
     if (left == 0) {
         return Step::Moved;
@@ -614,7 +688,7 @@ IoStatus PosixCommDriver::ReadFile(CommHandle handle, void* dest, std::uint32_t 
     if (!port) {
         return IoStatus::Failed;
     }
-    switch (TransferOnce(port->fd, *block)) {
+    switch (TransferOnce(lineMutex_, port->closed, port->fd, *block)) {
         case Step::Moved:
             // Reads end with whatever has arrived, as the caller asks only for queued bytes.
             moved = block->transferred;
@@ -642,7 +716,7 @@ IoStatus PosixCommDriver::WriteFile(CommHandle handle, const void* src, std::uin
     if (!port) {
         return IoStatus::Failed;
     }
-    if (TransferOnce(port->fd, *block) == Step::Error) {
+    if (TransferOnce(lineMutex_, port->closed, port->fd, *block) == Step::Error) {
         return IoStatus::Failed;
     }
     if (block->transferred == count) {
@@ -680,7 +754,7 @@ IoStatus PosixCommDriver::GetOverlappedResult(CommHandle handle, OverlappedBlock
     };
     for (;;) {
         const std::uint32_t before = block->transferred;
-        const Step step = TransferOnce(port->fd, *block);
+        const Step step = TransferOnce(lineMutex_, port->closed, port->fd, *block);
         if (step == Step::Error) {
             if (!block->isWrite) {
                 port->readFailed.store(true, std::memory_order_release);

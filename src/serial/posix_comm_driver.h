@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,6 +29,12 @@ public:
 
     // "COMn" (n from 1 to 255) -> "/dev/ttyS<n-1>"; anything else -> "".
     static std::string DefaultDevicePath(std::string_view portName);
+
+    // For a process about to end: puts every open port back as it was found (DTR dropped,
+    // queues purged, line settings restored, exclusive use and lock released), wakes every
+    // waiter, and from then on refuses every call that would touch a device. Safe against
+    // calls in progress on other threads; returns once no call can change a line any more.
+    void ReleaseAllPorts();
 
     // How long WaitCommEvent rests after a hang-up or read error before it reports the failure.
     static constexpr int kErrorPauseMs = 100;
@@ -60,13 +67,20 @@ private:
     };
 
     std::shared_ptr<Port> FindPort(CommHandle handle);
+    // FindPort for a call that changes the device: the port only while it is not released,
+    // with the line lock held in `line` for the call.
+    std::shared_ptr<Port> FindLivePort(CommHandle handle,
+                                       std::shared_lock<std::shared_mutex>& line);
     // Checks a transfer's arguments and arms its block; nullptr when it cannot start.
     std::shared_ptr<Port> BeginTransfer(CommHandle handle, void* buffer, std::uint32_t count,
                                         OverlappedBlock* block, bool isWrite);
     CommHandle Insert(Record record);
 
     PortResolver resolver_;
-    std::mutex mutex_;  // guards records_ and nextHandle_
+    // Every call that changes a device holds it shared; ReleaseAllPorts holds it alone.
+    std::shared_mutex lineMutex_;
+    bool released_ = false;  // guarded by lineMutex_
+    std::mutex mutex_;       // guards records_ and nextHandle_
     std::unordered_map<CommHandle, Record> records_;
     CommHandle nextHandle_ = 1;
 };

@@ -98,7 +98,8 @@ ProgramResult ProgramFolder::Run(const std::string& input, const std::vector<std
     return Wait(pid, timeout);
 }
 
-pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args) const {
+pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args,
+                           const std::function<void()>& inChild) const {
     // The console's output goes to files in the folder, emptied now for Output().
     const std::string outPath = dir_ + "/.stdout", errPath = dir_ + "/.stderr";
     WriteFileBytes(outPath, "");
@@ -132,6 +133,9 @@ pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args) co
         if (out < 0 || err < 0 || ::dup2(console, 0) < 0 || ::dup2(out, 1) < 0 ||
             ::dup2(err, 2) < 0 || ::chdir(dir_.c_str()) != 0) {
             ::_exit(126);
+        }
+        if (inChild) {
+            inChild();
         }
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);

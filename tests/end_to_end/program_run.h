@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,8 +41,10 @@ public:
                       std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
     // Run in two steps, for a test that types while the program runs or kills it at a moment of
     // its choosing: Start reads the console from the descriptor and returns the process id; Wait
-    // collects the ending, killing the program when it outlives the timeout.
-    pid_t Start(int console, const std::vector<std::string>& args = {}) const;
+    // collects the ending, killing the program when it outlives the timeout. inChild, when
+    // given, runs in the child just before the program starts, its console already in place.
+    pid_t Start(int console, const std::vector<std::string>& args = {},
+                const std::function<void()>& inChild = {}) const;
     ProgramResult Wait(pid_t pid, std::chrono::milliseconds timeout) const;
     // What the program has written to its console so far.
     std::string Output() const;

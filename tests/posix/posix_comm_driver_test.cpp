@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -36,6 +38,33 @@ double ThreadCpuMs() {
     timespec now{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+int ExclusiveFlag(int fd) {
+    int exclusive = -1;
+    ::ioctl(fd, TIOCGEXCL, &exclusive);
+    return exclusive;
+}
+
+// Cooked, echoing, 9600 bit/s: what a terminal is before a port driver makes it raw.
+termios MakeCooked(int fd) {
+    termios cooked{};
+    ::tcgetattr(fd, &cooked);
+    cooked.c_lflag |= ICANON | ECHO;
+    cooked.c_iflag |= ICRNL | IXON;
+    ::cfsetospeed(&cooked, B9600);
+    EXPECT_EQ(::tcsetattr(fd, TCSANOW, &cooked), 0);
+    ::tcgetattr(fd, &cooked);
+    return cooked;
+}
+
+void ExpectSettings(int fd, const termios& want) {
+    termios now{};
+    ASSERT_EQ(::tcgetattr(fd, &now), 0);
+    EXPECT_EQ(now.c_lflag, want.c_lflag);
+    EXPECT_EQ(now.c_iflag, want.c_iflag);
+    EXPECT_EQ(now.c_oflag, want.c_oflag);
+    EXPECT_EQ(::cfgetospeed(&now), ::cfgetospeed(&want));
 }
 
 DCB LineSettings(std::uint32_t baud = 38400, std::uint8_t byteSize = 8) {
@@ -158,15 +187,13 @@ TEST_F(PosixDriverTest, OpensRawWithoutFlowControlAndRestoresTheTerminalOnClose)
     // An observer keeps the terminal alive, so its settings outlive the driver's descriptor.
     int observer = OpenOther();
     ASSERT_GE(observer, 0);
-    termios cooked{};
-    ASSERT_EQ(::tcgetattr(observer, &cooked), 0);
-    cooked.c_lflag |= ICANON | ECHO;
-    cooked.c_iflag |= ICRNL | IXON;
-    ::cfsetospeed(&cooked, B9600);
-    ASSERT_EQ(::tcsetattr(observer, TCSANOW, &cooked), 0);
+    const termios cooked = MakeCooked(observer);
+    EXPECT_EQ(ExclusiveFlag(observer), 0);
 
     handle_ = driver_.CreateFile("COM1");
     ASSERT_NE(handle_, kInvalidHandleValue);
+    // Root opens a device held with TIOCEXCL all the same, so the flag itself is checked.
+    EXPECT_EQ(ExclusiveFlag(observer), 1);
     // The block the logic reads back and keeps must not carry the terminal's software flow
     // control into the configured line: a modem's BEL would stall our writes.
     DCB opened;
@@ -181,11 +208,104 @@ TEST_F(PosixDriverTest, OpensRawWithoutFlowControlAndRestoresTheTerminalOnClose)
     EXPECT_EQ(now.c_oflag & OPOST, 0u);
 
     ASSERT_TRUE(driver_.CloseHandle(handle_));
-    ASSERT_EQ(::tcgetattr(observer, &now), 0);
-    EXPECT_EQ(now.c_lflag, cooked.c_lflag);
-    EXPECT_EQ(now.c_iflag, cooked.c_iflag);
-    EXPECT_EQ(::cfgetospeed(&now), static_cast<speed_t>(B9600));
+    ExpectSettings(observer, cooked);
+    EXPECT_EQ(ExclusiveFlag(observer), 0);
     ::close(observer);
+}
+
+// As the process ends by a signal, on another thread than the one that uses the port: the line
+// is as it was found, the device free, a waiting watcher woken, and no later call touches the
+// device or opens another.
+TEST_F(PosixDriverTest, ReleaseAllPortsLeavesTheLineAsFoundAndRefusesLaterCalls) {
+    ASSERT_TRUE(driver_.CloseHandle(handle_));
+    const int observer = OpenOther();
+    ASSERT_GE(observer, 0);
+    const termios cooked = MakeCooked(observer);
+    handle_ = driver_.CreateFile("COM1");
+    ASSERT_NE(handle_, kInvalidHandleValue);
+    ASSERT_TRUE(driver_.SetCommState(handle_, LineSettings()));
+    ASSERT_NE(::flock(observer, LOCK_EX | LOCK_NB), 0);
+    ArmWait();
+
+    EXPECT_THAT(Wait([this] { driver_.ReleaseAllPorts(); }), FieldsAre(false, _, Ge(20ms)));
+    ExpectSettings(observer, cooked);
+    EXPECT_EQ(ExclusiveFlag(observer), 0);
+    EXPECT_EQ(::flock(observer, LOCK_EX | LOCK_NB), 0);
+    ::flock(observer, LOCK_UN);
+
+    EXPECT_FALSE(driver_.SetCommState(handle_, LineSettings()));
+    EXPECT_FALSE(driver_.PurgeComm(handle_, 15));
+    EXPECT_FALSE(driver_.EscapeCommFunction(handle_, SETDTR));
+    OverlappedBlock block;
+    std::uint32_t done = 0;
+    EXPECT_EQ(driver_.WriteFile(handle_, "AT\r", 3, &done, &block), IoStatus::Failed);
+    EXPECT_EQ(ReadMaster(), "");
+    ExpectSettings(observer, cooked);
+    EXPECT_EQ(driver_.CreateFile("COM1"), kInvalidHandleValue);
+    EXPECT_EQ(ExclusiveFlag(observer), 0);
+    ::close(observer);
+}
+
+// The operator's terminal, however it is named or reached, is never opened as a port; another
+// terminal is. Each case runs in a child of its own session, which may get a controlling
+// terminal or put the terminal on one of its standard descriptors.
+TEST(PosixDriverOpen, TheOperatorsOwnTerminalIsRefusedUntouched) {
+    enum Reach { kControlling, kOnDescriptor, kOther };
+    // How the child reaches the terminal, which descriptor, the name it asks for, whether opened.
+    const std::tuple<const char*, Reach, int, bool, bool> cases[] = {
+        {"controlling terminal, by name", kControlling, -1, false, false},
+        {"controlling terminal, as /dev/tty", kControlling, -1, true, false},
+        {"stdin's terminal", kOnDescriptor, STDIN_FILENO, false, false},
+        {"stdout's terminal", kOnDescriptor, STDOUT_FILENO, false, false},
+        {"stderr's terminal", kOnDescriptor, STDERR_FILENO, false, false},
+        {"a terminal of nobody's", kOther, -1, false, true},
+    };
+    for (const auto& [name, reach, descriptor, viaDevTty, opens] : cases) {
+        SCOPED_TRACE(name);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char path[128] = {};
+        ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
+                    ::ptsname_r(master, path, sizeof path) == 0);
+        const int held = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const termios cooked = MakeCooked(held);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setsid();
+            const int fd = ::open(path, O_RDWR | (reach == kControlling ? 0 : O_NOCTTY));
+            if (fd < 0 || (reach == kOnDescriptor && ::dup2(fd, descriptor) < 0)) {
+                ::_exit(3);
+            }
+            PosixCommDriver driver([&](std::string_view) {
+                return viaDevTty ? std::string("/dev/tty") : std::string(path);
+            });
+            const CommHandle handle = driver.CreateFile("COM1");
+            const int opened = handle == kInvalidHandleValue ? 0 : ExclusiveFlag(fd) == 1 ? 1 : 2;
+            driver.CloseHandle(handle);
+            ::_exit(opened);
+        }
+        int status = -1;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), opens ? 1 : 0);
+        ExpectSettings(held, cooked);
+        ::close(held);
+        ::close(master);
+    }
+}
+
+// Deadlines count on this clock: the monotonic one, which no step of the wall clock moves.
+TEST(PosixDriverClock, TicksAreTheMonotonicClockInMilliseconds) {
+    PosixCommDriver driver;
+    timespec before{}, after{};
+    ::clock_gettime(CLOCK_MONOTONIC, &before);
+    const std::uint64_t ticks = driver.GetTickCount64();
+    ::clock_gettime(CLOCK_MONOTONIC, &after);
+    auto ms = [](const timespec& t) {
+        return static_cast<std::uint64_t>(t.tv_sec) * 1000 +
+               static_cast<std::uint64_t>(t.tv_nsec) / 1000000;
+    };
+    EXPECT_GE(ticks, ms(before));
+    EXPECT_LE(ticks, ms(after));
 }
 
 TEST_F(PosixDriverTest, WritesReachTheDeviceAndReceivedBytesAreReportedCountedAndRead) {

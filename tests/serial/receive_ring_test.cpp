@@ -27,18 +27,26 @@ TEST(ReceiveRingTest, IndicesWrapAfter2049BytesAndAnOverrunIsNotChecked) {
     EXPECT_EQ(TakeAll(r.ring), "bc");
 }
 
-// Each clock reading gives the next scripted second; past the script the clock jumps far
-// ahead, so the number of readings counts the passes and a fault cannot hang the test.
-TEST(CollectReplyTest, PassesEndWhenTheCountIsTakenOrTheLimitHasPassed) {
+// Each tick-clock reading gives the next scripted millisecond; past the script the clock jumps
+// far ahead, so the number of readings counts the passes and a fault cannot hang the test.
+TEST(CollectReplyTest, PassesEndWhenTheCountIsTakenOrTheWholeLimitHasPassed) {
     // Queued bytes, count, limit, clock readings, bytes taken, bytes left, readings made.
-    using Clock = std::vector<std::time_t>;
+    using Clock = std::vector<std::uint64_t>;
     const std::tuple<const char*, std::string, std::int32_t, std::int32_t, Clock, std::string,
                      std::string, std::size_t>
         cases[] = {
             {"complete at once", "ATZE1\r\r\nOK\r\nXY", 12, 3, Clock(13, 100), "ATZE1\r\r\nOK\r\n",
              "XY", 13},
-            {"silence: more than 2, at most 3 seconds", "", 12, 3, {500, 501, 502, 503}, "", "", 4},
-            {"clock going back", "", 12, 3, {100, 90, 99, 103}, "", "", 4},
+            // Begun late in a second: three whole seconds all the same, and not a millisecond more.
+            {"silence: exactly the limit",
+             "",
+             12,
+             3,
+             {2'999'900, 3'000'000, 3'002'899, 3'002'900},
+             "",
+             "",
+             4},
+            {"limit of one second", "", 12, 1, {7'000'500, 7'001'499, 7'001'500}, "", "", 3},
             {"first pass always made", "xy", 12, 0, {100}, "x", "y", 2},
             {"nothing wanted", "xy", 0, 3, {100, 100}, "", "xy", 2},
         };
@@ -47,9 +55,9 @@ TEST(CollectReplyTest, PassesEndWhenTheCountIsTakenOrTheLimitHasPassed) {
         SerialRig r;
         r.ring.Append(queued.data(), static_cast<std::uint32_t>(queued.size()));
         std::size_t readings = 0;
-        r.driver.SetClock([&, &clock = clock] {
+        r.driver.SetTickClock([&, &clock = clock] {
             const std::size_t i = readings++;
-            return i < clock.size() ? clock[i] : 1000;
+            return i < clock.size() ? clock[i] : std::uint64_t{1} << 40;
         });
         std::string dest(16, '#');
         CollectReply(r.ring, dest.data(), count, limit, r.driver);

@@ -29,6 +29,7 @@ constexpr const char* kUsage =
     "  --log FILE           write every byte received to FILE\n"
     "  --verbose            timestamped transcript on stderr\n"
     "  --pace               send at the 38400 bit/s byte rate\n"
+    "  --release-abandoned  clear an exclusive open that a client left behind\n"
     "Faults:\n"
     "  --no-echo            never echo commands\n"
     "  --delay MS           wait MS milliseconds before each reply\n"
@@ -73,6 +74,9 @@ int main(int argc, char** argv) {
             tookValue = false;
         } else if (arg == "--verbose") {
             options.verbose = true;
+            tookValue = false;
+        } else if (arg == "--release-abandoned") {
+            options.releaseAbandoned = true;
             tookValue = false;
         } else if (!hasValue) {
             ok = false;

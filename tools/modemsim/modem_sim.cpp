@@ -408,8 +408,8 @@ bool ModemSim::Open(std::string* error) {
             return fail(options_.logPath);
         }
     }
-    // Optional: without it, a client that dies holding TIOCEXCL keeps others out until restart.
-    closes_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // Without it, a client that dies holding TIOCEXCL keeps others out until restart.
+    closes_ = options_.releaseAbandoned ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
     if (closes_ >= 0 &&
         ::inotify_add_watch(closes_, slavePath_.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
         ::close(closes_);

@@ -27,6 +27,9 @@ struct ModemSimOptions {
     std::string logPath;    // every byte received, as received
     std::string statePath;  // keeps the country across runs
     std::string linkPath;   // symlink to the device
+    // Clears an exclusive open that a client left behind (killed, or gone without TIOCNXCL).
+    // Off by default, so that tests see the device as a real client would leave it.
+    bool releaseAbandoned = false;
 };
 
 struct T35Country {
