@@ -127,13 +127,19 @@ class Checks:
         self.rows.append((expected == got, run, what, str(expected), str(got)))
 
     def report(self):
-        failed = [r for r in self.rows if not r[0]]
-        width = max(len(f"{r[1]} {r[2]}") for r in self.rows)
-        for ok, run, what, expected, got in self.rows:
-            line = f"{'ok  ' if ok else 'FAIL'}  {f'{run} {what}':<{width}}"
-            print(line + ("" if ok else f"  expected {expected}, got {got}"))
-        print(f"uart-vm: {len(self.rows) - len(failed)} passed, {len(failed)} failed")
-        return not failed
+        """One line per run whose checks all passed, one per failed check."""
+        groups = {}
+        for row in self.rows:
+            groups.setdefault(row[1], []).append(row)
+        for run, rows in groups.items():
+            failed = [r for r in rows if not r[0]]
+            if not failed:
+                print(f"ok    {run}: {len(rows)} checks")
+            for _, _, what, expected, got in failed:
+                print(f"FAIL  {run} {what}: expected {expected}, got {got}")
+        failed = sum(1 for r in self.rows if not r[0])
+        print(f"uart-vm: {len(self.rows) - failed} passed, {failed} failed")
+        return failed == 0
 
 
 def cannot_run(reason):
@@ -164,7 +170,7 @@ class Machine:
             args.qemu, "-nodefaults", "-no-user-config", "-machine", "pc", "-accel", "tcg",
             "-m", "256M", "-smp", "1", "-display", "none", "-no-reboot",
             "-kernel", args.kernel, "-initrd", os.path.join(args.work, "initramfs.cpio.gz"),
-            "-append", f"console=ttyS0,115200 panic=-1 quiet uartvm_code={CODE} "
+            "-append", f"console=ttyS0,115200 panic=-1 loglevel=1 uartvm_code={CODE} "
                        f"uartvm_runs={runs_text}",
             "-serial", "stdio", "-serial", "pty", "-serial", "pty",
             "-trace", "serial_update_parameters", "-D", self.trace_path,
@@ -197,15 +203,18 @@ class Machine:
                 self.pending += data
 
     def trace_parameters(self):
-        """The UART parameters QEMU last programmed, as the trace shows them so far."""
-        with open(self.trace_path, "r", errors="replace") as trace:
-            trace.seek(self.trace_offset)
-            for line in trace.read().splitlines():
-                match = TRACE_RE.search(line)
-                if match:
-                    baud, parity, data, stop = match.groups()
-                    self.last_parameters = (int(baud), parity, int(data), int(stop))
-            self.trace_offset = trace.tell()
+        """The UART parameters QEMU last programmed, as its trace shows them so far."""
+        try:
+            with open(self.trace_path, "rb") as trace:
+                trace.seek(self.trace_offset)
+                data = trace.read()
+        except OSError:
+            return self.last_parameters
+        whole = data[:data.rfind(b"\n") + 1]  # a line still being written waits for next time
+        self.trace_offset += len(whole)
+        for match in TRACE_RE.finditer(whole.decode("latin-1")):
+            baud, parity, bits, stop = match.groups()
+            self.last_parameters = (int(baud), parity, int(bits), int(stop))
         return self.last_parameters
 
     def answer(self):
@@ -219,8 +228,99 @@ class Machine:
         self.console_log.close()
 
 
-def facts_of(text):
-    return dict(word.split("=", 1) for word in text.split() if "=" in word)
+class Report:
+    """What the guest said on its console, and what the host saw at each of its sync points."""
+
+    def __init__(self):
+        self.booted = self.finished = False
+        self.facts = {}  # (run, phase) -> {key: value}
+        self.statuses = {}  # run -> exit status
+        self.output = {}  # run -> the program's output lines
+        self.trace = {}  # (run, "held" or "free") -> UART parameters
+        self.probes_seen = []  # (line, count, whether the host saw it cross)
+
+    def take(self, words, machine, relays):
+        kind = words[0]
+        if kind == "fact":
+            self.facts[(words[1], words[2])] = dict(
+                word.split("=", 1) for word in (words[3] if len(words) > 3 else "").split()
+                if "=" in word)
+        elif kind == "exit":
+            self.statuses[words[1]] = int(words[2])
+        elif kind == "out":
+            self.output.setdefault(words[1], []).append(" ".join(words[2:]))
+        elif kind == "sync":
+            if words[1] == "probe":
+                line, count = words[2], int(words[3])
+                sent = line in relays and relays[line].wait_probes(count, SYNC_SECONDS)
+                self.probes_seen.append((line, count, sent))
+            else:
+                self.trace[(words[2], words[1])] = machine.trace_parameters()
+            machine.answer()
+        elif kind == "ready":
+            self.booted = True
+        elif kind == "done":
+            self.finished = True
+
+
+def run_machine(args, modems, relays):
+    report = Report()
+    runs_text = ",".join(f"{name}:{line}:{start}:{end}" for name, line, start, end, _, _ in RUNS)
+    machine = Machine(args, runs_text)
+    try:
+        for text in machine.lines():
+            match = PTY_RE.search(text)
+            if match:
+                line = "ttyS" + match.group(2)[len("serial"):]
+                if line in modems:
+                    relays[line] = Relay(match.group(1), modems[line][1])
+            elif text.startswith("@@"):
+                report.take(text[2:].split(" ", 3), machine, relays)
+    except TimeoutError:
+        pass
+    finally:
+        machine.stop()
+    return report
+
+
+def evaluate(report, relays):
+    checks = Checks()
+    checks.expect("machine", "booted to its init", True, report.booted)
+    checks.expect("machine", "ran every run to the end", True, report.finished)
+    for line, count, sent in report.probes_seen:
+        checks.expect(line, f"probe {count} crossed the line", True, sent)
+    for name, line, start, end, status, message in RUNS:
+        checks.expect(name, "exit status", status, report.statuses.get(name))
+        if message:
+            output = report.output.get(name, [])
+            checks.expect(name, "message", message,
+                          message if message in output else " | ".join(output)[-200:])
+        before = report.facts.get((name, "before"), {})
+        held = "@probe" not in end
+        for phase in ["before", "held", "after"] if held else ["before", "after"]:
+            got = report.facts.get((name, phase), {})
+            for key, expected in FACTS[phase].items():
+                if expected == "same":
+                    expected = before.get(key)
+                checks.expect(name, f"{phase} {key}", expected, got.get(key))
+        if held:
+            checks.expect(name, "held: UART programmed", HELD, report.trace.get((name, "held")))
+        checks.expect(name, "after: UART programmed", START[start],
+                      report.trace.get((name, "free")))
+
+    checks.expect("host", "both lines served", sorted(LINES), sorted(relays))
+    for line, relay in relays.items():
+        runs = sum(1 for run in RUNS if run[1] == line)
+        if LINES[line]:
+            to_modem, from_modem = PROBE * runs, b""
+        else:
+            to_modem = (PROBE + COMMAND) * runs
+            from_modem = (PROBE_REPLY + COMMAND + b"\r\nOK\r\n") * runs
+        for what, expected, got in [("to", to_modem, relay.to_modem),
+                                    ("from", from_modem, relay.from_modem)]:
+            checks.expect(line, f"bytes {what} the modem", printable(expected.decode("latin-1")),
+                          printable(bytes(got).decode("latin-1")))
+    return checks
 
 
 def main():
@@ -243,99 +343,31 @@ def main():
         cannot_run("/bin/busybox is missing")
 
     here = os.path.dirname(os.path.abspath(__file__))
-    subprocess.run([os.path.join(here, "make-initramfs"), args.source, args.work, args.cxx,
-                    args.launcher], check=True)
+    if subprocess.run([os.path.join(here, "make-initramfs"), args.source, args.work, args.cxx,
+                       args.launcher]).returncode != 0:
+        print("uart-vm: the initramfs could not be built")
+        return 1
 
     modems = {line: start_modem(args.modemsim, args.work, line, options)
               for line, options in LINES.items()}
-    runs_text = ",".join(f"{name}:{line}:{start}:{end}" for name, line, start, end, _, _ in RUNS)
-    machine = Machine(args, runs_text)
     relays = {}
-    checks = Checks()
-    facts = {}
-    statuses = {}
-    output = {}
-    trace = {}
-    booted = finished = False
     try:
-        for text in machine.lines():
-            match = PTY_RE.search(text)
-            if match:
-                line = "ttyS" + match.group(2)[len("serial"):]
-                if line in modems:
-                    relays[line] = Relay(match.group(1), modems[line][1])
-                continue
-            if not text.startswith("@@"):
-                continue
-            words = text[2:].split(" ", 3)
-            kind = words[0]
-            if kind == "fact":
-                facts[(words[1], words[2])] = facts_of(words[3] if len(words) > 3 else "")
-            elif kind == "exit":
-                statuses[words[1]] = int(words[2])
-            elif kind == "out":
-                output.setdefault(words[1], []).append(" ".join(words[2:]))
-            elif kind == "sync":
-                point = words[1]
-                if point == "probe":
-                    line, count = words[2], int(words[3])
-                    sent = relays[line].wait_probes(count, SYNC_SECONDS)
-                    checks.expect(line, f"probe {count} crossed the line", True, sent)
-                else:
-                    trace[(words[2], point)] = machine.trace_parameters()
-                machine.answer()
-            elif kind == "ready":
-                booted = True
-            elif kind == "done":
-                finished = True
-    except TimeoutError:
-        pass
+        report = run_machine(args, modems, relays)
     finally:
-        machine.stop()
         for relay in relays.values():
             relay.close()
         for process, _ in modems.values():
             process.send_signal(signal.SIGTERM)
             process.wait()
 
-    checks.expect("machine", "booted to its init", True, booted)
-    checks.expect("machine", "ran every run to the end", True, finished)
-    for name, line, start, end, status, message in RUNS:
-        checks.expect(name, "exit status", status, statuses.get(name))
-        if message:
-            checks.expect(name, "message", message, message if message in output.get(name, [])
-                          else " | ".join(output.get(name, []))[-200:])
-        before = facts.get((name, "before"), {})
-        phases = ["before", "after"] if "@probe" in end else ["before", "held", "after"]
-        for phase in phases:
-            got = facts.get((name, phase), {})
-            for key, expected in FACTS[phase].items():
-                if expected == "same":
-                    expected = before.get(key)
-                checks.expect(name, f"{phase} {key}", expected, got.get(key))
-        if "@probe" not in end:
-            checks.expect(name, "held: UART programmed", HELD, trace.get((name, "held")))
-        checks.expect(name, "after: UART programmed", START[start], trace.get((name, "free")))
-
-    for line, relay in relays.items():
-        runs = sum(1 for run in RUNS if run[1] == line)
-        if LINES[line]:
-            to_modem, from_modem = PROBE * runs, b""
-        else:
-            to_modem = (PROBE + COMMAND) * runs
-            from_modem = (PROBE_REPLY + COMMAND + b"\r\nOK\r\n") * runs
-        checks.expect(line, "bytes to the modem", printable(to_modem.decode("latin-1")),
-                      printable(relay.to_modem.decode("latin-1")))
-        checks.expect(line, "bytes from the modem", printable(from_modem.decode("latin-1")),
-                      printable(relay.from_modem.decode("latin-1")))
-    checks.expect("host", "both lines served", sorted(LINES), sorted(relays))
-
-    passed = checks.report()
-    if not finished:
-        with open(os.path.join(args.work, "console.log")) as console:
-            print("uart-vm: the machine's console ended with:\n" + "".join(console.readlines()[-20:]))
+    passed = evaluate(report, relays).report()
+    console = os.path.join(args.work, "console.log")
+    if not report.finished:
+        with open(console) as transcript:
+            print("uart-vm: the machine's console ended with:\n" +
+                  "".join(transcript.readlines()[-20:]))
     if not passed:
-        print(f"uart-vm: console transcript in {os.path.join(args.work, 'console.log')}")
+        print(f"uart-vm: console transcript in {console}")
     return 0 if passed else 1
 
 
