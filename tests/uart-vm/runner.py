@@ -134,7 +134,7 @@ class Checks:
         for run, rows in groups.items():
             failed = [r for r in rows if not r[0]]
             if not failed:
-                print(f"ok    {run}: {len(rows)} checks")
+                print(f"ok    {run}: {len(rows)} check{'s' if len(rows) > 1 else ''}")
             for _, _, what, expected, got in failed:
                 print(f"FAIL  {run} {what}: expected {expected}, got {got}")
         failed = sum(1 for r in self.rows if not r[0])
