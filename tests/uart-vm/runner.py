@@ -42,6 +42,7 @@ RUNS = [
     ("sigterm", "ttyS2", "odd", "TERM@probe", 128 + signal.SIGTERM, None),
     ("sigint", "ttyS2", "plain", "INT@probe", 128 + signal.SIGINT, None),
     ("sighup", "ttyS2", "odd", "HUP@message", 128 + signal.SIGHUP, NO_MODEM),
+    ("sigquit", "ttyS2", "plain", "QUIT@message", 128 + signal.SIGQUIT, NO_MODEM),
 ]
 
 # The probe's facts, phase by phase; "same" means equal to the fact before the run.
