@@ -146,7 +146,8 @@ class Checks:
 def cannot_run(reason):
     print(f"uart-vm: this machine cannot run the test machine: {reason}.\n"
           "uart-vm: scripts/install-deps brings QEMU, busybox and the kernel; on a machine that "
-          "cannot run QEMU at all, exclude the test with `ctest -LE uart-vm`.")
+          "cannot run QEMU at all, leave the test out with `ctest -LE uart-vm` "
+          "(COUNTRYSET_SKIP_UART_VM=1 for scripts/test).")
     sys.exit(1)
 
 
