@@ -615,13 +615,21 @@ void ModemSim::ReleaseAbandonedExclusion() {
 }
 
 void ModemSim::HangUp() {
-    // Closing the master flushes what the client has not read yet; give it a moment to read.
-    for (int i = 0; i < 100; ++i) {
+    // Closing the master flushes what the client has not read yet, which a real line would have
+    // delivered. So wait until the client has read it all: for as long as a live client may take
+    // on a loaded machine while bytes wait, and until the queue has stayed empty a little while,
+    // since written bytes reach it through the kernel's work queue, not at once.
+    constexpr int kCheckMs = 5;
+    constexpr int kQuietChecks = 10;
+    constexpr int kPatienceMs = 20000;
+    int quiet = 0;
+    for (int waited = 0; waited < kPatienceMs && quiet < kQuietChecks; waited += kCheckMs) {
         int queued = 0;
-        if (::ioctl(slave_, FIONREAD, &queued) != 0 || (queued == 0 && i > 0)) {
+        if (::ioctl(slave_, FIONREAD, &queued) != 0) {
             break;
         }
-        if (WaitStop(5)) {
+        quiet = queued == 0 ? quiet + 1 : 0;
+        if (WaitStop(kCheckMs)) {
             break;
         }
     }
