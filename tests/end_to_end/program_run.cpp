@@ -99,8 +99,16 @@ ProgramResult ProgramFolder::Run(const std::string& input, const std::vector<std
 }
 
 pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args) const {
+    StartOptions options;
+    options.args = args;
+    return Start(console, options);
+}
+
+pid_t ProgramFolder::Start(int console, const StartOptions& options) const {
+    const std::vector<std::string>& args = options.args;
     // The console's output goes to files in the folder, emptied now for Output().
-    const std::string outPath = dir_ + "/.stdout", errPath = dir_ + "/.stderr";
+    const std::string outPath = dir_ + "/.stdout" + options.tag,
+                      errPath = dir_ + "/.stderr" + options.tag;
     WriteFileBytes(outPath, "");
     // The environment less the display, so the console serves the dialog.
     std::vector<std::string> env;
@@ -110,7 +118,7 @@ pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args) co
             env.emplace_back(entry);
         }
     }
-    std::vector<std::string> argStrings{Executable()};
+    std::vector<std::string> argStrings{options.argv0.empty() ? Executable() : options.argv0};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> envp, argv;
     for (std::string& e : env) {
@@ -133,13 +141,21 @@ pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args) co
             ::dup2(err, 2) < 0 || ::chdir(dir_.c_str()) != 0) {
             ::_exit(126);
         }
-        ::execve(argv[0], argv.data(), envp.data());
+        if (options.beforeExec != nullptr && !options.beforeExec()) {
+            ::_exit(125);
+        }
+        ::execve(Executable().c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     return pid;
 }
 
 ProgramResult ProgramFolder::Wait(pid_t pid, std::chrono::milliseconds timeout) const {
+    return Wait(pid, timeout, std::string());
+}
+
+ProgramResult ProgramFolder::Wait(pid_t pid, std::chrono::milliseconds timeout,
+                                  const std::string& tag) const {
     ProgramResult result;
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -157,13 +173,17 @@ ProgramResult ProgramFolder::Wait(pid_t pid, std::chrono::milliseconds timeout) 
     } else if (WIFSIGNALED(status)) {
         result.signal = WTERMSIG(status);
     }
-    result.out = Output();
-    result.err = ReadFileBytes(dir_ + "/.stderr").value_or("");
+    result.out = Output(tag);
+    result.err = ReadFileBytes(dir_ + "/.stderr" + tag).value_or("");
     return result;
 }
 
 std::string ProgramFolder::Output() const {
-    return ReadFileBytes(dir_ + "/.stdout").value_or("");
+    return Output(std::string());
+}
+
+std::string ProgramFolder::Output(const std::string& tag) const {
+    return ReadFileBytes(dir_ + "/.stdout" + tag).value_or("");
 }
 
 SimulatedModem::SimulatedModem(ModemSimOptions options, const std::string& logPath)

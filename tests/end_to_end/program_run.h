@@ -46,6 +46,19 @@ public:
     // What the program has written to its console so far.
     std::string Output() const;
 
+    // For runs side by side in one folder, each with console files of its own (named by tag),
+    // and for a run whose process is prepared before the program starts (beforeExec runs in the
+    // child; a false result ends it with status 125).
+    struct StartOptions {
+        std::vector<std::string> args;
+        std::string tag;
+        bool (*beforeExec)() = nullptr;
+        std::string argv0;  // empty: the executable's path
+    };
+    pid_t Start(int console, const StartOptions& options) const;
+    ProgramResult Wait(pid_t pid, std::chrono::milliseconds timeout, const std::string& tag) const;
+    std::string Output(const std::string& tag) const;
+
 private:
     std::string dir_;
 };
