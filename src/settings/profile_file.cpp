@@ -391,6 +391,12 @@ std::string ProfileFile::ReadProblem(std::string_view path) {
 bool ProfileFile::WritePrivateProfileKeys(std::string_view section,
                                           std::span<const ProfileKeyText> keys,
                                           std::string_view path) {
+    // The write works on the file as it is now; the copy read earlier would only double the
+    // memory a large file takes.
+    if (loaded_ && loadedPath_ == path) {
+        loaded_ = false;
+        text_ = std::string();
+    }
     Located located;
     if (!UsablePath(path) || Locate(path, located).found == Found::kFailed ||
         !located.dir.Valid()) {
@@ -430,9 +436,12 @@ bool ProfileFile::WritePrivateProfileKeys(std::string_view section,
                                                        AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)) {
             return false;
         }
+        old = std::string();
         ok = ReplaceFile(Ops(), dir.Get(), located.name, *updated, existed ? &info : nullptr);
     }
-    if (ok && loaded_ && loadedPath_ == path) {
+    if (ok) {
+        loaded_ = true;
+        loadedPath_ = path;
         text_ = std::move(*updated);
         problem_.clear();
     }

@@ -364,7 +364,9 @@ std::optional<std::string> WriteProfileValue(std::string_view text, std::string_
 std::optional<std::string> WriteProfileValues(std::string_view text, std::string_view section,
                                               std::span<const ProfileKeyText> keys) {
     const std::string_view sectionName = Trim(section);
-    if (keys.empty() || sectionName.empty() || HasAny(section, kLineBreaksAndNul)) {
+    // A "]" would end the name early when the file is read back.
+    if (keys.empty() || sectionName.empty() || HasAny(section, kLineBreaksAndNul) ||
+        section.find(']') != std::string_view::npos) {
         return std::nullopt;
     }
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -460,12 +462,8 @@ std::optional<std::string> WriteProfileValues(std::string_view text, std::string
         }
     }
 
-    // The edits, in the order of the text: each replaced value, and the new keys at the anchor.
-    std::size_t copied = 0;
-    auto copyUpTo = [&](std::size_t offset) {
-        result.append(text.substr(copied, offset - copied));
-        copied = offset;
-    };
+    // The edits in the order of the text: the replaced values, all of them on the anchor's line
+    // or before it, then the new keys after the anchor.
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (spans[i].found) {
@@ -474,21 +472,18 @@ std::optional<std::string> WriteProfileValues(std::string_view text, std::string
     }
     std::sort(order.begin(), order.end(),
               [&](std::size_t a, std::size_t b) { return spans[a].begin < spans[b].begin; });
-    bool insertedDone = inserted.empty();
+    std::size_t copied = 0;
+    auto copyUpTo = [&](std::size_t offset) {
+        result.append(text.substr(copied, offset - copied));
+        copied = offset;
+    };
     for (const std::size_t i : order) {
-        if (!insertedDone && anchor.next <= spans[i].begin) {
-            copyUpTo(anchor.next);
-            result += inserted;
-            insertedDone = true;
-        }
         copyUpTo(spans[i].begin);
         result += keys[i].text;
         copied = spans[i].end;
     }
-    if (!insertedDone) {
-        copyUpTo(anchor.next);
-        result += inserted;
-    }
+    copyUpTo(anchor.next);
+    result += inserted;
     copyUpTo(text.size());
     return result;
 }

@@ -54,7 +54,8 @@ std::uint32_t ReadProfileSection(std::string_view text, std::string_view section
                                  std::uint32_t size, bool* cut = nullptr);
 // The text with the key set, every other byte unchanged; nothing when section, key or value
 // could not be written without corrupting the file (line breaks or NUL bytes anywhere, an empty
-// name, "=" in the key, a key that would read back as a section or a comment).
+// name, "]" in the section's name, "=" in the key, a key that would read back as a section or a
+// comment).
 std::optional<std::string> WriteProfileValue(std::string_view text, std::string_view section,
                                              std::string_view key, std::string_view value);
 

@@ -95,6 +95,7 @@ TEST(ProfileTextWrite, AddsKeysWhereTheEntriesEndAndRefusesWhatWouldCorruptTheFi
         {"[Setting]\nCurrentSet=0\n\n[Country]\n",
          "[Setting]\nCurrentSet=2\nCurrentCOM=3\n\n[Country]\n"},
         {"[Setting]\r\nTitle=T", "[Setting]\r\nTitle=T\r\nCurrentSet=2\r\nCurrentCOM=3"},
+        {"[Setting]\r\nCurrentSet=", "[Setting]\r\nCurrentSet=2\r\nCurrentCOM=3"},
         {"[Country]\nA=1", "[Country]\nA=1\n[Setting]\nCurrentSet=2\nCurrentCOM=3\n"}};
     for (const auto& [text, expected] : pairs) {
         EXPECT_EQ(WriteProfileValues(text, "Setting", pair), expected) << text;
@@ -105,7 +106,7 @@ TEST(ProfileTextWrite, AddsKeysWhereTheEntriesEndAndRefusesWhatWouldCorruptTheFi
         {"S", "K", "1\n[Evil]"}, {"S", "K", std::string("1\0", 2)},
         {"S", "A=B", "1"},       {"S", "[T]", "1"},
         {"S", "  ", "1"},        {"S\r", "K", "1"},
-        {"", "K", "1"}};
+        {"", "K", "1"},          {"S]x", "K", "1"}};
     for (const auto& [section, key, value] : corrupting) {
         EXPECT_FALSE(WriteProfileValue("[S]\nK=1\n", section, key, value)) << section << key;
     }
