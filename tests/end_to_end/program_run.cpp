@@ -186,6 +186,55 @@ std::string ProgramFolder::Output(const std::string& tag) const {
     return ReadFileBytes(dir_ + "/.stdout" + tag).value_or("");
 }
 
+ConsoleRun::ConsoleRun(const ProgramFolder& folder, std::string tag)
+    : folder_(folder), tag_(std::move(tag)) {
+    int console[2];
+    if (::pipe2(console, O_CLOEXEC) != 0) {
+        return;
+    }
+    ProgramFolder::StartOptions options;
+    options.tag = tag_;
+    pid_ = folder.Start(console[0], options);
+    ::close(console[0]);
+    input_ = console[1];
+}
+
+ConsoleRun::~ConsoleRun() {
+    if (input_ >= 0) {
+        ::close(input_);
+    }
+    if (pid_ > 0 && !finished_) {
+        folder_.Wait(pid_, std::chrono::milliseconds(0), tag_);
+    }
+}
+
+bool ConsoleRun::Await(const std::string& text) const {
+    // Generous: only a program that never gets there waits this long.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (folder_.Output(tag_).find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool ConsoleRun::Type(std::string_view text) const {
+    return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+void ConsoleRun::Signal(int signal) const {
+    ::kill(pid_, signal);
+}
+
+ProgramResult ConsoleRun::Finish() {
+    ::close(input_);
+    input_ = -1;
+    finished_ = true;
+    return folder_.Wait(pid_, std::chrono::seconds(30), tag_);
+}
+
 SimulatedModem::SimulatedModem(ModemSimOptions options, const std::string& logPath)
     : logPath_(logPath), sim_([&] {
           options.logPath = logPath;

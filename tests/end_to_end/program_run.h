@@ -7,6 +7,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "modem_sim.h"
@@ -61,6 +62,31 @@ public:
 
 private:
     std::string dir_;
+};
+
+// A run whose console the test types into while it runs, its console files named by tag (so
+// runs can go side by side in one folder). A run not finished is killed at destruction.
+class ConsoleRun {
+public:
+    explicit ConsoleRun(const ProgramFolder& folder, std::string tag = {});
+    ~ConsoleRun();
+    ConsoleRun(const ConsoleRun&) = delete;
+    ConsoleRun& operator=(const ConsoleRun&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    // Waits until the console shows text; false when it never does (within tens of seconds).
+    bool Await(const std::string& text) const;
+    bool Type(std::string_view text) const;
+    void Signal(int signal) const;
+    // Ends the console's input and collects the ending.
+    ProgramResult Finish();
+
+private:
+    const ProgramFolder& folder_;
+    std::string tag_;
+    pid_t pid_ = -1;
+    int input_ = -1;
+    bool finished_ = false;
 };
 
 class SimulatedModem {

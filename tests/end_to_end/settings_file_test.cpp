@@ -25,61 +25,6 @@ using ::testing::HasSubstr;
 constexpr const char* kSuccess = "Country set successfully.";
 constexpr auto kPatience = std::chrono::seconds(30);  // catches hangs only
 
-// Waits until the output under tag holds text; false when it never does.
-bool AwaitOutput(const ProgramFolder& folder, const std::string& tag, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (folder.Output(tag).find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-// A program run whose console the test types into while it runs.
-class TypedRun {
-public:
-    TypedRun(const ProgramFolder& folder, std::string tag) : folder_(folder), tag_(std::move(tag)) {
-        int console[2];
-        if (::pipe2(console, O_CLOEXEC) != 0) {
-            return;
-        }
-        ProgramFolder::StartOptions options;
-        options.tag = tag_;
-        pid_ = folder.Start(console[0], options);
-        ::close(console[0]);
-        input_ = console[1];
-    }
-    ~TypedRun() {
-        if (input_ >= 0) {
-            ::close(input_);
-        }
-        if (pid_ > 0 && !finished_) {
-            folder_.Wait(pid_, std::chrono::milliseconds(0), tag_);
-        }
-    }
-    bool AtPrompt() const { return pid_ > 0 && AwaitOutput(folder_, tag_, "> "); }
-    bool Await(const std::string& text) const { return AwaitOutput(folder_, tag_, text); }
-    void Type(std::string_view text) {
-        EXPECT_EQ(::write(input_, text.data(), text.size()), ssize_t(text.size()));
-    }
-    void Signal(int signal) { ::kill(pid_, signal); }
-    ProgramResult Finish() {
-        ::close(input_);
-        input_ = -1;
-        finished_ = true;
-        return folder_.Wait(pid_, kPatience, tag_);
-    }
-
-private:
-    const ProgramFolder& folder_;
-    std::string tag_;
-    pid_t pid_ = -1;
-    int input_ = -1;
-    bool finished_ = false;
-};
-
 std::string WithChoice(const std::string& settings, int currentSet, int currentCom) {
     return ReplaceAll(ReplaceAll(settings, "CurrentSet=0\r\n",
                                  "CurrentSet=" + std::to_string(currentSet) + "\r\n"),
@@ -93,9 +38,9 @@ TEST(SettingsFileRun, ChoiceIsStoredWhileTheSuccessMessageWaits) {
     SimulatedModem modem({}, folder.Dir() + "/modem.log");
     const std::string before = SampleSettings(modem.Device());
     folder.WriteSettings(before);
-    TypedRun run(folder, "");
-    ASSERT_TRUE(run.AtPrompt());
-    run.Type("12\n\n");  // Germany, OK; the message is left waiting
+    ConsoleRun run(folder, "");
+    ASSERT_TRUE(run.Await("> "));
+    ASSERT_TRUE(run.Type("12\n\n"));  // Germany, OK; the message is left waiting
     ASSERT_TRUE(run.Await(kSuccess));
     EXPECT_EQ(folder.ReadSettings(), WithChoice(before, 11, 1));
     run.Signal(SIGHUP);
@@ -118,9 +63,9 @@ TEST(SettingsFileRun, TwoRunsOnOneFileKeepAPairOfOneRunAndEveryOtherByte) {
     for (int round = 0; round < 12 && !HasFailure(); ++round) {
         SCOPED_TRACE(round);
         folder.WriteSettings(before);
-        TypedRun a(folder, "a");
-        TypedRun b(folder, "b");
-        ASSERT_TRUE(a.AtPrompt() && b.AtPrompt());
+        ConsoleRun a(folder, "a");
+        ConsoleRun b(folder, "b");
+        ASSERT_TRUE(a.Await("> ") && b.Await("> "));
         const std::size_t firstSeen = first.Received().size();
         const std::size_t secondSeen = second.Received().size();
 

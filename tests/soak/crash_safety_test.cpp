@@ -6,10 +6,8 @@
 // Afterwards the file must hold a whole text: the old one or the new one with both keys; never
 // one key without the other, a mix or a part. Which of the two a round ends in depends on the
 // machine's speed, so the counts are reported, not asserted.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -25,53 +23,6 @@ namespace {
 // Germany (list position 11) on COM3, then OK, then the message dismissed: from the OK on the
 // program runs to its end by itself, the write-back on the way.
 constexpr std::string_view kTrigger = "12\np3\n\n\n";
-
-// One program run whose console the test types into: started up to its dialog, then triggered,
-// then either waited for or killed.
-class WriteBackRun {
-public:
-    explicit WriteBackRun(const ProgramFolder& folder) : folder_(folder) {
-        int console[2];
-        started_ = ::pipe2(console, O_CLOEXEC) == 0;
-        if (!started_) {
-            return;
-        }
-        pid_ = folder.Start(console[0]);
-        ::close(console[0]);
-        input_ = console[1];
-        // Generous: only a program that never gets there waits this long.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (folder.Output().find("> ") == std::string::npos &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    ~WriteBackRun() {
-        if (input_ >= 0) {
-            ::close(input_);
-        }
-    }
-
-    bool Started() const { return started_; }
-    void Trigger() { Type(kTrigger); }
-    void Kill() { ::kill(pid_, SIGKILL); }
-    ProgramResult Finish() {
-        ProgramResult result = folder_.Wait(pid_, std::chrono::seconds(30));
-        ::close(input_);
-        input_ = -1;
-        return result;
-    }
-
-private:
-    void Type(std::string_view text) {
-        EXPECT_EQ(::write(input_, text.data(), text.size()), ssize_t(text.size()));
-    }
-
-    const ProgramFolder& folder_;
-    bool started_ = false;
-    pid_t pid_ = -1;
-    int input_ = -1;
-};
 
 TEST(SettingsCrashSafety, KilledDuringWriteBackLeavesAWholeFile) {
     ProgramFolder folder;
@@ -89,10 +40,10 @@ TEST(SettingsCrashSafety, KilledDuringWriteBackLeavesAWholeFile) {
     std::chrono::microseconds window{0};
     for (int round = 0; round < 5; ++round) {
         folder.WriteSettings(before);
-        WriteBackRun run(folder);
-        ASSERT_TRUE(run.Started());
+        ConsoleRun run(folder);
+        ASSERT_TRUE(run.Await("> "));
         const auto triggered = std::chrono::steady_clock::now();
-        run.Trigger();
+        ASSERT_TRUE(run.Type(kTrigger));
         const ProgramResult result = run.Finish();
         window = std::max(window, std::chrono::duration_cast<std::chrono::microseconds>(
                                       std::chrono::steady_clock::now() - triggered));
@@ -107,12 +58,12 @@ TEST(SettingsCrashSafety, KilledDuringWriteBackLeavesAWholeFile) {
     const int rounds = COUNTRYSET_SANITIZED ? 60 : 200;
     for (int round = 0; round < rounds && !HasFailure(); ++round) {
         folder.WriteSettings(before);
-        WriteBackRun run(folder);
-        ASSERT_TRUE(run.Started());
+        ConsoleRun run(folder);
+        ASSERT_TRUE(run.Await("> "));
         const std::chrono::microseconds wait{delay(random)};
-        run.Trigger();
+        ASSERT_TRUE(run.Type(kTrigger));
         std::this_thread::sleep_for(wait);
-        run.Kill();
+        run.Signal(SIGKILL);
         run.Finish();
 
         const std::optional<std::string> file = folder.ReadSettings();
