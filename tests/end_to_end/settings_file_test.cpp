@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <fcntl.h>
 #include <unistd.h>
