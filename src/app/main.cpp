@@ -66,8 +66,9 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string executable = ExecutablePath(argc > 0 && argv[0] ? argv[0] : "countryset");
-    const std::string appName = ApplicationName(executable);
+    const std::string executable = ExecutablePath();
+    const std::string appName = ApplicationName(
+        !executable.empty() ? executable : (argc > 0 && argv[0] ? argv[0] : "countryset"));
 
     const CommandLine commandLine = ParseCommandLine(argc, argv);
     switch (commandLine.action) {

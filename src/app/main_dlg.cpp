@@ -109,9 +109,12 @@ bool CMainDlg::RunCountrySetting() {
                  kReplySeconds, m_port.Driver());
 
     if (std::strcmp(m_state.ReplyBuffer.data(), m_state.ExpectedReply.data()) == 0) {
-        MessageBox("Country set successfully.", "", MB_OK);
+        // The modem holds the country now: the choice is stored before the operator is told, so
+        // a hang-up or a kill while the message waits cannot lose it.
         m_countrySet = true;
-        if (!WriteBackChoice(dlg.m_nCountrySel, dlg.m_nPortSel)) {
+        const bool saved = WriteBackChoice(dlg.m_nCountrySel, dlg.m_nPortSel);
+        MessageBox("Country set successfully.", "", MB_OK);
+        if (!saved) {
             MessageBox(std::string("The country was set on the modem, but the choice could not "
                                    "be saved in the settings file ") +
                            m_state.settingsPath + ".",
@@ -126,15 +129,15 @@ bool CMainDlg::RunCountrySetting() {
     return false;
 }
 
+// Both keys in one replacement of the file: no reader, and no run that dies halfway, ever sees
+// one run's country with another's port.
 bool CMainDlg::WriteBackChoice(std::int32_t countrySel, std::int32_t portSel) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", countrySel);
-    const bool setSaved =
-        m_profile.WritePrivateProfileString("Setting", "CurrentSet", text, m_state.settingsPath);
-    std::snprintf(text, sizeof text, "%d", portSel + 1);
-    const bool comSaved =
-        m_profile.WritePrivateProfileString("Setting", "CurrentCOM", text, m_state.settingsPath);
-    return setSaved && comSaved;
+    char set[16];
+    char com[16];
+    std::snprintf(set, sizeof set, "%d", countrySel);
+    std::snprintf(com, sizeof com, "%d", portSel + 1);
+    const ProfileKeyText keys[] = {{"CurrentSet", set}, {"CurrentCOM", com}};
+    return m_profile.WritePrivateProfileKeys("Setting", keys, m_state.settingsPath);
 }
 
 }  // namespace countryset

@@ -23,21 +23,37 @@ std::optional<std::string> MemoryProfile::FileText(std::string_view path) const 
     return it->second;
 }
 
+void MemoryProfile::SetReadProblem(std::string_view path, std::string_view reason) {
+    readProblems_.insert_or_assign(std::string(path), std::string(reason));
+}
+
+std::string MemoryProfile::ReadProblem(std::string_view path) {
+    const auto it = readProblems_.find(path);
+    return it == readProblems_.end() ? std::string() : it->second;
+}
+
 std::string_view MemoryProfile::TextOf(std::string_view path) const {
+    const auto problem = readProblems_.find(path);
+    if (problem != readProblems_.end() && !problem->second.empty()) {
+        return {};
+    }
     const auto it = files_.find(path);
     return it == files_.end() ? std::string_view() : std::string_view(it->second);
 }
 
-std::string MemoryProfile::Text(std::string_view path) const {
-    return std::string(TextOf(path));
+std::string_view MemoryProfile::Text(std::string_view path) {
+    return TextOf(path);
 }
 
-bool MemoryProfile::WritePrivateProfileString(std::string_view section, std::string_view key,
-                                              std::string_view text, std::string_view path) {
-    WriteCall call{std::string(section), std::string(key), std::string(text), std::string(path)};
-    if (!writesFail_ && !path.empty()) {
-        if (std::optional<std::string> updated =
-                WriteProfileValue(TextOf(path), section, key, text)) {
+bool MemoryProfile::WritePrivateProfileKeys(std::string_view section,
+                                            std::span<const ProfileKeyText> keys,
+                                            std::string_view path) {
+    WriteCall call{std::string(section), {}, std::string(path)};
+    for (const ProfileKeyText& k : keys) {
+        call.keys.emplace_back(k.key, k.text);
+    }
+    if (!writesFail_ && !path.empty() && ReadProblem(path).empty()) {
+        if (std::optional<std::string> updated = WriteProfileValues(TextOf(path), section, keys)) {
             files_.insert_or_assign(std::string(path), std::move(*updated));
             call.succeeded = true;
         }

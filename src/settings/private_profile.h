@@ -1,11 +1,19 @@
-// The private-profile operations: all access to the settings file goes through these four.
+// The private-profile operations: all access to the settings file goes through these.
 // ProfileFile is the real implementation over files on disk.
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace countryset {
+
+// One key to write and its new text.
+struct ProfileKeyText {
+    std::string_view key;
+    std::string_view text;
+};
 
 class PrivateProfile {
 public:
@@ -28,9 +36,22 @@ public:
     virtual std::uint32_t GetPrivateProfileSection(std::string_view section, char* buffer,
                                                    std::uint32_t size, std::string_view path,
                                                    bool* cut = nullptr) = 0;
-    // Sets the key, creating file, section or key as needed, changing no other byte of the file.
-    virtual bool WritePrivateProfileString(std::string_view section, std::string_view key,
-                                           std::string_view text, std::string_view path) = 0;
+    // Sets every key of the list in one replacement of the file, creating file, section or keys
+    // as needed and changing no other byte: nobody ever sees some of the keys written and not
+    // the others. False, with the file as it was, when that cannot be done.
+    virtual bool WritePrivateProfileKeys(std::string_view section,
+                                         std::span<const ProfileKeyText> keys,
+                                         std::string_view path) = 0;
+    // Why a settings file that exists cannot be read (a sentence fragment such as "Permission
+    // denied"); the empty text when it can be read or does not exist, so its defaults apply.
+    virtual std::string ReadProblem(std::string_view path) = 0;
+
+    // Sets one key; see WritePrivateProfileKeys.
+    bool WritePrivateProfileString(std::string_view section, std::string_view key,
+                                   std::string_view text, std::string_view path) {
+        const ProfileKeyText one{key, text};
+        return WritePrivateProfileKeys(section, std::span(&one, 1), path);
+    }
 };
 
 }  // namespace countryset

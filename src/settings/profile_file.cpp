@@ -3,130 +3,259 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <optional>
-#include <vector>
+#include <thread>
+#include <utility>
 
 #include "settings/profile_text.h"
 
 namespace countryset {
 namespace {
 
-// Settings files are a few hundred bytes; anything past this is not one (or is /dev/zero).
-constexpr std::size_t kMaxProfileBytes = 16 * 1024 * 1024;
 constexpr int kMaxLinkHops = 40;
 constexpr std::size_t kMaxTempStem = 200;
+// Another run's write-back holds the lock for milliseconds; a lock held longer than this is
+// not a write-back, and the choice is reported unsaved rather than waited for forever.
+constexpr auto kLockWait = std::chrono::seconds(10);
+
+// Why a file cannot be read, where the system's own error text would mislead.
+constexpr const char* kForeignLink = "A symbolic link on its path belongs to another user";
+constexpr const char* kNotRegular = "Not a regular file";
+constexpr const char* kTooLarge = "Larger than 16 MiB";
+constexpr const char* kChanged = "It was replaced while it was being opened";
 
 FileWriteOps& SystemOps() {
     static FileWriteOps ops;
     return ops;
 }
 
-enum class ReadResult { kRead, kMissing, kFailed };
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            Reset(std::exchange(other.fd_, -1));
+        }
+        return *this;
+    }
+    ~UniqueFd() { Reset(-1); }
+    int Get() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
+    bool Valid() const { return fd_ >= 0; }
+    void Reset(int fd) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
 
-ReadResult ReadWholeFile(const std::string& path, std::string& text, struct stat& info) {
+private:
+    int fd_ = -1;
+};
+
+enum class Found { kFile, kMissing, kFailed };
+
+struct Outcome {
+    Found found = Found::kFailed;
+    std::string reason;  // for kFailed
+};
+
+Outcome Failed(int error, const char* text = nullptr) {
+    return {Found::kFailed, text != nullptr ? text : std::strerror(error)};
+}
+
+// Where the file lies: the folder that holds it and its name there, which is not a link.
+struct Located {
+    UniqueFd dir;  // opened with O_PATH
+    std::string name;
+};
+
+void PushComponents(std::deque<std::string>& parts, std::string_view path) {
+    std::deque<std::string> components;
+    std::size_t pos = 0;
+    while (pos <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', pos), path.size());
+        const std::string_view part = path.substr(pos, slash - pos);
+        if (!part.empty() && part != ".") {
+            components.emplace_back(part);
+        }
+        pos = slash + 1;
+    }
+    parts.insert(parts.begin(), components.begin(), components.end());
+}
+
+// Walks the path one component at a time, each opened without following links, so that what
+// is used next is what was just checked. Only links of our own or of root's are followed: where
+// operators may write the settings folder, a link one of them planted must not lead another
+// user's run (root's above all) to read or rewrite a file of theirs.
+Outcome Locate(std::string_view path, Located& out) {
+    UniqueFd dir(::open(path.starts_with('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.Valid()) {
+        return Failed(errno);
+    }
+    std::deque<std::string> parts;
+    PushComponents(parts, path);
+    int hops = 0;
+    while (!parts.empty()) {
+        const std::string part = std::move(parts.front());
+        parts.pop_front();
+        const bool last = parts.empty();
+        UniqueFd fd(::openat(dir.Get(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat info {};
+        if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
+            if (errno == ENOENT && last) {
+                out.dir = std::move(dir);
+                out.name = part;
+                return {Found::kMissing, {}};
+            }
+            return errno == ENOENT ? Outcome{Found::kMissing, {}} : Failed(errno);
+        }
+        if (S_ISLNK(info.st_mode)) {
+            if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+                return Failed(EPERM, kForeignLink);
+            }
+            if (++hops > kMaxLinkHops) {
+                return Failed(ELOOP);
+            }
+            char target[PATH_MAX + 1];
+            const ssize_t n = ::readlinkat(fd.Get(), "", target, sizeof target);
+            if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) {
+                return Failed(n < 0 ? errno : ENAMETOOLONG);
+            }
+            if (target[0] == '/') {
+                dir.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+                if (!dir.Valid()) {
+                    return Failed(errno);
+                }
+            }
+            PushComponents(parts, std::string_view(target, static_cast<std::size_t>(n)));
+            continue;
+        }
+        if (last) {
+            out.dir = std::move(dir);
+            out.name = part;
+            return {Found::kFile, {}};
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            return Failed(ENOTDIR);
+        }
+        dir = std::move(fd);
+    }
+    return Failed(EISDIR);  // the path names a folder ("/", "x/..")
+}
+
+// Opens the regular file at name in the folder for reading, and only that file: its type and
+// size are checked before it is opened (a FIFO or a device is never opened), and the file
+// opened must be the one checked, or a swap in between would hand over another.
+Outcome OpenChecked(FileWriteOps& ops, int dir, const std::string& name, UniqueFd& file,
+                    struct stat& info) {
+    struct stat checked {};
+    if (::fstatat(dir, name.c_str(), &checked, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? Outcome{Found::kMissing, {}} : Failed(errno);
+    }
+    if (S_ISLNK(checked.st_mode)) {
+        return Failed(ELOOP, kChanged);  // Locate left no link here
+    }
+    if (S_ISDIR(checked.st_mode)) {
+        return Failed(EISDIR);
+    }
+    if (!S_ISREG(checked.st_mode)) {
+        return Failed(EINVAL, kNotRegular);
+    }
+    if (static_cast<std::size_t>(checked.st_size) > kMaxSettingsFileBytes) {
+        return Failed(EFBIG, kTooLarge);
+    }
+    ops.Checked(dir, name.c_str());
+    file.Reset(
+        ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.Valid()) {
+        return errno == ELOOP ? Failed(ELOOP, kChanged) : Failed(errno);
+    }
+    if (::fstat(file.Get(), &info) != 0) {
+        return Failed(errno);
+    }
+    if (info.st_dev != checked.st_dev || info.st_ino != checked.st_ino ||
+        (info.st_mode & S_IFMT) != (checked.st_mode & S_IFMT)) {
+        file.Reset(-1);
+        return Failed(EAGAIN, kChanged);
+    }
+    return {Found::kFile, {}};
+}
+
+Outcome ReadAll(int fd, const struct stat& info, std::string& text) {
     text.clear();
-    // Non-blocking so that a FIFO in the file's place cannot hang the program.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        return (errno == ENOENT) ? ReadResult::kMissing : ReadResult::kFailed;
-    }
-    ReadResult result = ReadResult::kRead;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        result = ReadResult::kFailed;
-    }
-    char chunk[4096];
-    while (result == ReadResult::kRead) {
+    // The size known up front saves the copies of a growing string; a file that grows
+    // meanwhile still stops at the limit.
+    text.reserve(
+        std::min<std::size_t>(static_cast<std::size_t>(info.st_size), kMaxSettingsFileBytes) + 1);
+    char chunk[65536];
+    for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n < 0 || text.size() + static_cast<std::size_t>(n) > kMaxProfileBytes) {
-            result = ReadResult::kFailed;
-        } else if (n == 0) {
-            break;
-        } else {
-            text.append(chunk, static_cast<std::size_t>(n));
+        if (n < 0) {
+            text.clear();
+            return Failed(errno);
         }
+        if (n == 0) {
+            return {Found::kFile, {}};
+        }
+        if (text.size() + static_cast<std::size_t>(n) > kMaxSettingsFileBytes) {
+            text.clear();
+            text.shrink_to_fit();
+            return Failed(EFBIG, kTooLarge);
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
     }
-    ::close(fd);
-    if (result != ReadResult::kRead) {
-        text.clear();
-    }
-    return result;
 }
 
 bool UsablePath(std::string_view path) {
     return !path.empty() && path.find('\0') == std::string_view::npos;
 }
 
-// The text every read works on: a file that is missing or unreadable reads as empty, so each
-// key takes its default.
-std::string TextForReading(std::string_view path) {
-    std::string text;
-    struct stat info {};
-    if (UsablePath(path)) {
-        ReadWholeFile(std::string(path), text, info);
-    }
-    return text;
-}
-
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Follows symbolic links to the file that holds the text, so that a linked settings file stays
-// a link. A dangling link resolves to the file it names, which the write then creates.
-bool ResolveLinks(std::string path, std::string& target) {
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0) {
-            if (errno != ENOENT) {
-                return false;
-            }
-            target = path;
+// Another run's write-back may hold the lock; it is waited for, within reason. A file system
+// without flock on folders gets the write-back unserialised, as before locks existed, rather
+// than none at all.
+bool LockFolder(int dir) {
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    while (::flock(dir, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
             return true;
         }
-        if (!S_ISLNK(info.st_mode)) {
-            target = path;
-            return true;
-        }
-        // Only a link of our own or of root's is followed for a write: where operators may
-        // write the settings folder, a link one of them planted must not lead another user's
-        // run (root's above all) to rewrite a file of theirs.
-        if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
-        std::vector<char> link(PATH_MAX + 1);
-        const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) {
-            return false;
-        }
-        std::string next(link.data(), static_cast<std::size_t>(n));
-        if (next.front() != '/' && path.find('/') != std::string::npos) {
-            next = DirectoryOf(path) + "/" + next;
-        }
-        path = std::move(next);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return false;
+    return true;
 }
 
 // Temporaries of writers that were killed before their rename would otherwise pile up beside
 // the settings file; those whose process is gone are removed.
-void RemoveStaleTemporaries(const std::string& directory, const std::string& stem) {
-    DIR* dir = ::opendir(directory.c_str());
-    if (dir == nullptr) {
+void RemoveStaleTemporaries(int dirFd, const std::string& stem) {
+    const int copy = ::dup(dirFd);
+    if (copy < 0) {
         return;
     }
+    DIR* dir = ::fdopendir(copy);
+    if (dir == nullptr) {
+        ::close(copy);
+        return;
+    }
+    ::rewinddir(dir);
     const std::string prefix = "." + stem + ".tmp";
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name(entry->d_name);
@@ -136,34 +265,33 @@ void RemoveStaleTemporaries(const std::string& directory, const std::string& ste
         const long pid = std::strtol(entry->d_name + prefix.size(), nullptr, 10);
         if (pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 &&
             errno == ESRCH) {
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+            ::unlinkat(dirFd, entry->d_name, 0);
         }
     }
     ::closedir(dir);
 }
 
-bool ReplaceFile(FileWriteOps& ops, const std::string& target, const std::string& text,
+bool ReplaceFile(FileWriteOps& ops, int dir, const std::string& name, const std::string& text,
                  const struct stat* previous) {
-    const std::string directory = DirectoryOf(target);
-    std::string stem =
-        target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
+    std::string stem = name;
     if (stem.size() > kMaxTempStem) {
         stem.resize(kMaxTempStem);
     }
-    // A new file gets the usual 0666 less the umask; an existing one keeps its mode.
-    const mode_t mode = previous != nullptr ? (previous->st_mode & 07777) : 0666;
+    // A new file gets the usual 0666 less the umask; an existing one keeps its permissions, less
+    // set-user-ID and set-group-ID, which a settings file has no use for.
+    const mode_t mode = previous != nullptr ? (previous->st_mode & 01777) : 0666;
 
     std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = directory + "/." + stem + ".tmp" + std::to_string(::getpid()) + "." +
-               std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
-        if (fd < 0 && errno != EEXIST) {
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 100 && !fd.Valid(); ++attempt) {
+        temp = "." + stem + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(attempt);
+        fd.Reset(::openat(dir, temp.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode));
+        if (!fd.Valid() && errno != EEXIST) {
             return false;
         }
     }
-    if (fd < 0) {
+    if (!fd.Valid()) {
         return false;
     }
 
@@ -172,15 +300,15 @@ bool ReplaceFile(FileWriteOps& ops, const std::string& target, const std::string
         // Ownership is kept where we may (as root); failing that the file becomes ours, as any
         // rewrite would make it. The mode goes last since a change of owner may clear bits.
         if (previous->st_uid != ::geteuid() || previous->st_gid != ::getegid()) {
-            if (::fchown(fd, previous->st_uid, previous->st_gid) != 0) {
+            if (::fchown(fd.Get(), previous->st_uid, previous->st_gid) != 0) {
                 errno = 0;
             }
         }
-        ok = ::fchmod(fd, mode) == 0;
+        ok = ::fchmod(fd.Get(), mode) == 0;
     }
     std::size_t done = 0;
     while (ok && done < text.size()) {
-        const ssize_t n = ops.Write(fd, text.data() + done, text.size() - done);
+        const ssize_t n = ops.Write(fd.Get(), text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -190,21 +318,17 @@ bool ReplaceFile(FileWriteOps& ops, const std::string& target, const std::string
             done += static_cast<std::size_t>(n);
         }
     }
-    ok = ok && ops.Sync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ops.Rename(temp.c_str(), target.c_str()) == 0;
+    ok = ok && ops.Sync(fd.Get()) == 0;
+    ok = (::close(fd.Release()) == 0) && ok;
+    ok = ok && ops.Rename(dir, temp.c_str(), name.c_str()) == 0;
     if (!ok) {
-        ::unlink(temp.c_str());
+        ::unlinkat(dir, temp.c_str(), 0);
         return false;
     }
     // The rename itself reaches the disk with the folder's entry; a failure here no longer
     // endangers the old or the new text, so it is not reported.
-    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        (void)::fsync(dirFd);
-        ::close(dirFd);
-    }
-    RemoveStaleTemporaries(directory, stem);
+    (void)::fsync(dir);
+    RemoveStaleTemporaries(dir, stem);
     return true;
 }
 
@@ -218,43 +342,110 @@ int FileWriteOps::Sync(int fd) {
     return ::fsync(fd);
 }
 
-int FileWriteOps::Rename(const char* from, const char* to) {
-    return ::rename(from, to);
+int FileWriteOps::Rename(int dirFd, const char* from, const char* to) {
+    return ::renameat(dirFd, from, dirFd, to);
 }
 
-std::string ProfileFile::Text(std::string_view path) const {
-    return TextForReading(path);
+void FileWriteOps::Checked(int, const char*) {}
+
+FileWriteOps& ProfileFile::Ops() const {
+    return ops_ != nullptr ? *ops_ : SystemOps();
 }
 
-bool ProfileFile::WritePrivateProfileString(std::string_view section, std::string_view key,
-                                            std::string_view text, std::string_view path) {
-    std::string target;
-    if (!UsablePath(path) || !ResolveLinks(std::string(path), target)) {
-        return false;
+void ProfileFile::Load(std::string_view path) {
+    if (loaded_ && loadedPath_ == path) {
+        return;
     }
-    std::string old;
+    loaded_ = true;
+    loadedPath_ = path;
+    text_.clear();
+    problem_.clear();
+    if (!UsablePath(path)) {
+        return;
+    }
+    Located located;
+    Outcome outcome = Locate(path, located);
+    UniqueFd file;
     struct stat info {};
-    const ReadResult read = ReadWholeFile(target, old, info);
-    // A file that is there but cannot be read must not be replaced by one holding only this key.
-    if (read == ReadResult::kFailed) {
+    if (outcome.found == Found::kFile) {
+        outcome = OpenChecked(Ops(), located.dir.Get(), located.name, file, info);
+    }
+    if (outcome.found == Found::kFile) {
+        outcome = ReadAll(file.Get(), info, text_);
+    }
+    if (outcome.found == Found::kFailed) {
+        problem_ = std::move(outcome.reason);
+    }
+}
+
+std::string_view ProfileFile::Text(std::string_view path) {
+    Load(path);
+    return text_;
+}
+
+std::string ProfileFile::ReadProblem(std::string_view path) {
+    Load(path);
+    return problem_;
+}
+
+bool ProfileFile::WritePrivateProfileKeys(std::string_view section,
+                                          std::span<const ProfileKeyText> keys,
+                                          std::string_view path) {
+    // The write works on the file as it is now; the copy read earlier would only double the
+    // memory a large file takes.
+    if (loaded_ && loadedPath_ == path) {
+        loaded_ = false;
+        text_ = std::string();
+    }
+    Located located;
+    if (!UsablePath(path) || Locate(path, located).found == Found::kFailed ||
+        !located.dir.Valid()) {
         return false;
     }
-    const std::optional<std::string> updated = WriteProfileValue(old, section, key, text);
+    // A descriptor that can carry the lock, fsync and a listing; O_PATH ones can do none of it.
+    const UniqueFd dir(::openat(located.dir.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.Valid() || !LockFolder(dir.Get())) {
+        return false;
+    }
+    // Under the lock the file is read afresh: another run's choice or an operator's edit made
+    // since this run read it must not be lost.
+    UniqueFd file;
+    struct stat info {};
+    Outcome outcome = OpenChecked(Ops(), dir.Get(), located.name, file, info);
+    std::string old;
+    if (outcome.found == Found::kFile) {
+        outcome = ReadAll(file.Get(), info, old);
+        file.Reset(-1);
+    }
+    // A file that is there but cannot be read must not be replaced by one holding only the keys.
+    if (outcome.found == Found::kFailed) {
+        return false;
+    }
+    const bool existed = outcome.found == Found::kFile;
+    std::optional<std::string> updated = WriteProfileValues(old, section, keys);
     if (!updated) {
         return false;
     }
-    if (read == ReadResult::kRead && *updated == old) {
-        return true;
+    bool ok = true;
+    if (!existed || *updated != old) {
+        // Replacing the file by rename needs only the folder's permission; a file its owner made
+        // read-only, or that we may not write, stays as it is. The mode check also holds for
+        // root.
+        if (existed &&
+            ((info.st_mode & 0222) == 0 || ::faccessat(dir.Get(), located.name.c_str(), W_OK,
+                                                       AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)) {
+            return false;
+        }
+        old = std::string();
+        ok = ReplaceFile(Ops(), dir.Get(), located.name, *updated, existed ? &info : nullptr);
     }
-    // Replacing the file by rename needs only the folder's permission; a file its owner made
-    // read-only, or that we may not write, stays as it is. The mode check also holds for root.
-    if (read == ReadResult::kRead &&
-        ((info.st_mode & 0222) == 0 ||
-         ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
-        return false;
+    if (ok) {
+        loaded_ = true;
+        loadedPath_ = path;
+        text_ = std::move(*updated);
+        problem_.clear();
     }
-    return ReplaceFile(ops_ != nullptr ? *ops_ : SystemOps(), target, *updated,
-                       read == ReadResult::kRead ? &info : nullptr);
+    return ok;
 }
 
 }  // namespace countryset

@@ -1,5 +1,6 @@
 #include "settings/profile_text.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -54,82 +55,82 @@ struct Line {
     std::size_t equals = 0;  // offset of the entry's first "="
 };
 
-Line Classify(std::string_view text, std::size_t begin, std::size_t end, std::size_t next) {
-    Line line;
-    line.begin = begin;
-    line.end = end;
-    line.next = next;
-    const std::string_view content = text.substr(begin, end - begin);
+void Classify(std::string_view text, Line& line) {
+    const std::string_view content = text.substr(line.begin, line.end - line.begin);
     const std::string_view trimmed = Trim(content);
+    line.name = {};
+    line.value = {};
     if (trimmed.empty()) {
         line.kind = LineKind::kBlank;
     } else if (trimmed.front() == ';') {
         line.kind = LineKind::kComment;
-    } else if (const std::size_t close = trimmed.rfind(']');
+    } else if (const std::size_t close = trimmed.find(']');
                trimmed.front() == '[' && close != std::string_view::npos) {
+        // The name ends at the first "]": what follows ("[Country] ; codes [hex]") is not part
+        // of it.
         line.kind = LineKind::kSection;
         line.name = Trim(trimmed.substr(1, close - 1));
     } else if (const std::size_t eq = content.find('='); eq != std::string_view::npos) {
         line.kind = LineKind::kEntry;
         line.name = Trim(content.substr(0, eq));
         line.value = Trim(content.substr(eq + 1));
-        line.equals = begin + eq;
+        line.equals = line.begin + eq;
     } else {
         line.kind = LineKind::kOther;
     }
-    return line;
 }
 
-std::vector<Line> SplitLines(std::string_view text) {
-    std::vector<Line> lines;
-    std::size_t pos = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
-    while (pos < text.size()) {
-        std::size_t end = pos;
-        while (end < text.size() && !IsLineBreak(text[end])) {
+// Walks the text line by line without storing the lines, so a read costs one pass over the
+// text and no memory beyond it, however many lines the file has.
+class LineCursor {
+public:
+    explicit LineCursor(std::string_view text)
+        : text_(text), pos_(text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0) {}
+
+    bool Next(Line& line) {
+        if (pos_ >= text_.size()) {
+            return false;
+        }
+        std::size_t end = pos_;
+        while (end < text_.size() && !IsLineBreak(text_[end])) {
             ++end;
         }
         std::size_t next = end;
-        if (next < text.size()) {
+        if (next < text_.size()) {
             next +=
-                (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n') ? 2 : 1;
+                (text_[next] == '\r' && next + 1 < text_.size() && text_[next + 1] == '\n') ? 2 : 1;
         }
-        lines.push_back(Classify(text, pos, end, next));
-        pos = next;
+        line.begin = pos_;
+        line.end = end;
+        line.next = next;
+        Classify(text_, line);
+        pos_ = next;
+        return true;
     }
-    return lines;
-}
 
-// Lines [first, last) of the first section of that name; header is the index of its "[name]".
-struct SectionSpan {
-    std::size_t header = 0;
-    std::size_t first = 0;
-    std::size_t last = 0;
+private:
+    std::string_view text_;
+    std::size_t pos_;
 };
 
-std::optional<SectionSpan> FindSection(const std::vector<Line>& lines, std::string_view section) {
+// Moves the cursor past the header of the first section of that name; false when there is none.
+bool FindSection(LineCursor& cursor, std::string_view section, Line* header = nullptr) {
     const std::string_view wanted = Trim(section);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind != LineKind::kSection || !EqualsNoCase(lines[i].name, wanted)) {
-            continue;
+    Line line;
+    while (cursor.Next(line)) {
+        if (line.kind == LineKind::kSection && EqualsNoCase(line.name, wanted)) {
+            if (header != nullptr) {
+                *header = line;
+            }
+            return true;
         }
-        std::size_t last = i + 1;
-        while (last < lines.size() && lines[last].kind != LineKind::kSection) {
-            ++last;
-        }
-        return SectionSpan{i, i + 1, last};
     }
-    return std::nullopt;
+    return false;
 }
 
-const Line* FindEntry(const std::vector<Line>& lines, const SectionSpan& span,
-                      std::string_view key) {
-    const std::string_view wanted = Trim(key);
-    for (std::size_t i = span.first; i < span.last; ++i) {
-        if (lines[i].kind == LineKind::kEntry && EqualsNoCase(lines[i].name, wanted)) {
-            return &lines[i];
-        }
-    }
-    return nullptr;
+// The next line of the current section; false at the next section's header or the end.
+bool NextInSection(LineCursor& cursor, Line& line) {
+    return cursor.Next(line) && line.kind != LineKind::kSection;
 }
 
 // New lines take the file's own line break; a file without one gets CRLF.
@@ -155,24 +156,118 @@ bool HasAny(std::string_view s, std::string_view bytes) {
 
 constexpr std::string_view kLineBreaksAndNul{"\r\n\0", 3};
 
+// Lays entries out in a section buffer as they come, by the rules of CopyProfileSection.
+class SectionLayout {
+public:
+    SectionLayout(char* buffer, std::uint32_t size) : buffer_(buffer), size_(size) {}
+
+    // Adds one entry made of the pieces; false once the buffer is full.
+    bool Add(std::string_view first, std::string_view second = {}, std::string_view third = {}) {
+        if (full_) {
+            return false;
+        }
+        if (size_ <= 1) {
+            cut_ = full_ = true;
+            return false;
+        }
+        // One byte is always kept back for the zero that ends the list.
+        const std::size_t room = size_ - 1 - pos_;
+        const std::size_t length = first.size() + second.size() + third.size();
+        if (length + 1 <= room) {
+            Put(first);
+            Put(second);
+            Put(third);
+            buffer_[pos_++] = '\0';
+            return true;
+        }
+        // The cut entry takes the rest, so a cut list always ends in the buffer's last two bytes.
+        cut_ = full_ = true;
+        if (room >= 1) {
+            std::size_t left = room - 1;
+            for (const std::string_view piece : {first, second, third}) {
+                const std::size_t n = piece.size() < left ? piece.size() : left;
+                Put(piece.substr(0, n));
+                left -= n;
+            }
+            buffer_[pos_++] = '\0';
+        }
+        return false;
+    }
+
+    std::uint32_t Finish(bool* cut) {
+        if (cut != nullptr) {
+            *cut = cut_;
+        }
+        if (size_ == 0) {
+            return 0;
+        }
+        if (size_ == 1) {
+            buffer_[0] = '\0';
+            return 0;
+        }
+        buffer_[pos_] = '\0';
+        if (pos_ == 0) {
+            buffer_[1] = '\0';
+        }
+        return static_cast<std::uint32_t>(pos_);
+    }
+
+private:
+    void Put(std::string_view piece) {
+        if (!piece.empty()) {
+            std::memcpy(buffer_ + pos_, piece.data(), piece.size());
+            pos_ += piece.size();
+        }
+    }
+
+    char* buffer_;
+    std::uint32_t size_;
+    std::size_t pos_ = 0;
+    bool cut_ = false;
+    bool full_ = false;
+};
+
+// Calls add(entry pieces) for each entry of the section in file order until it returns false.
+template <class Add>
+void ForEachSectionEntry(std::string_view text, std::string_view section, Add add) {
+    LineCursor cursor(text);
+    if (!FindSection(cursor, section)) {
+        return;
+    }
+    Line line;
+    while (NextInSection(cursor, line)) {
+        if (line.kind == LineKind::kEntry) {
+            if (!add(line.name, "=", line.value)) {
+                return;
+            }
+        } else if (line.kind == LineKind::kOther) {
+            if (!add(Trim(text.substr(line.begin, line.end - line.begin)), "", "")) {
+                return;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 std::optional<std::string_view> FindProfileValue(std::string_view text, std::string_view section,
                                                  std::string_view key) {
-    const std::vector<Line> lines = SplitLines(text);
-    const std::optional<SectionSpan> span = FindSection(lines, section);
-    if (!span) {
+    LineCursor cursor(text);
+    if (!FindSection(cursor, section)) {
         return std::nullopt;
     }
-    const Line* entry = FindEntry(lines, *span, key);
-    if (entry == nullptr) {
-        return std::nullopt;
+    const std::string_view wanted = Trim(key);
+    Line line;
+    while (NextInSection(cursor, line)) {
+        if (line.kind == LineKind::kEntry && EqualsNoCase(line.name, wanted)) {
+            std::string_view value = line.value;
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+                value = value.substr(1, value.size() - 2);
+            }
+            return value;
+        }
     }
-    std::string_view value = entry->value;
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-        value = value.substr(1, value.size() - 2);
-    }
-    return value;
+    return std::nullopt;
 }
 
 // Values beyond the 32-bit range are clamped to INT_MIN/INT_MAX rather than wrapped, so a
@@ -205,22 +300,13 @@ int ParseProfileInt(std::string_view value, int def) {
 
 std::vector<std::string> ProfileSectionEntries(std::string_view text, std::string_view section) {
     std::vector<std::string> entries;
-    const std::vector<Line> lines = SplitLines(text);
-    const std::optional<SectionSpan> span = FindSection(lines, section);
-    if (!span) {
-        return entries;
-    }
-    for (std::size_t i = span->first; i < span->last; ++i) {
-        const Line& line = lines[i];
-        if (line.kind == LineKind::kEntry) {
-            std::string entry(line.name);
-            entry += '=';
-            entry += line.value;
-            entries.push_back(std::move(entry));
-        } else if (line.kind == LineKind::kOther) {
-            entries.emplace_back(Trim(text.substr(line.begin, line.end - line.begin)));
-        }
-    }
+    ForEachSectionEntry(text, section, [&](auto first, auto second, auto third) {
+        std::string entry(first);
+        entry += second;
+        entry += third;
+        entries.push_back(std::move(entry));
+        return true;
+    });
     return entries;
 }
 
@@ -238,44 +324,13 @@ std::uint32_t CopyProfileText(std::string_view value, char* buffer, std::uint32_
 
 std::uint32_t CopyProfileSection(const std::vector<std::string>& entries, char* buffer,
                                  std::uint32_t size, bool* cut) {
-    bool wasCut = false;
-    const auto report = [&](std::uint32_t placed) {
-        if (cut != nullptr) {
-            *cut = wasCut;
-        }
-        return placed;
-    };
-    if (size <= 1) {
-        wasCut = !entries.empty();
-        if (size == 1) {
-            buffer[0] = '\0';
-        }
-        return report(0);
-    }
-    // One byte is always kept back for the zero that ends the list.
-    std::size_t pos = 0;
+    SectionLayout layout(buffer, size);
     for (const std::string& entry : entries) {
-        const std::size_t room = size - 1 - pos;
-        if (entry.size() + 1 <= room) {
-            std::memcpy(buffer + pos, entry.data(), entry.size());
-            pos += entry.size();
-            buffer[pos++] = '\0';
-            continue;
+        if (!layout.Add(entry)) {
+            break;
         }
-        // The cut entry takes the rest, so a cut list always ends in the buffer's last two bytes.
-        wasCut = true;
-        if (room >= 1) {
-            std::memcpy(buffer + pos, entry.data(), room - 1);
-            pos += room - 1;
-            buffer[pos++] = '\0';
-        }
-        break;
     }
-    buffer[pos] = '\0';
-    if (pos == 0) {
-        buffer[1] = '\0';
-    }
-    return report(static_cast<std::uint32_t>(pos));
+    return layout.Finish(cut);
 }
 
 int ReadProfileInt(std::string_view text, std::string_view section, std::string_view key, int def) {
@@ -292,26 +347,51 @@ std::uint32_t ReadProfileString(std::string_view text, std::string_view section,
 
 std::uint32_t ReadProfileSection(std::string_view text, std::string_view section, char* buffer,
                                  std::uint32_t size, bool* cut) {
-    return CopyProfileSection(ProfileSectionEntries(text, section), buffer, size, cut);
+    // Straight into the buffer: a section of millions of entries costs no memory of its own.
+    SectionLayout layout(buffer, size);
+    ForEachSectionEntry(text, section, [&](auto first, auto second, auto third) {
+        return layout.Add(first, second, third);
+    });
+    return layout.Finish(cut);
 }
 
 std::optional<std::string> WriteProfileValue(std::string_view text, std::string_view section,
                                              std::string_view key, std::string_view value) {
+    const ProfileKeyText one{key, value};
+    return WriteProfileValues(text, section, std::span(&one, 1));
+}
+
+std::optional<std::string> WriteProfileValues(std::string_view text, std::string_view section,
+                                              std::span<const ProfileKeyText> keys) {
     const std::string_view sectionName = Trim(section);
-    const std::string_view keyName = Trim(key);
-    if (sectionName.empty() || keyName.empty() || HasAny(section, kLineBreaksAndNul) ||
-        HasAny(key, kLineBreaksAndNul) || HasAny(value, kLineBreaksAndNul) ||
-        key.find('=') != std::string_view::npos || keyName.front() == '[' ||
-        keyName.front() == ';') {
+    // A "]" would end the name early when the file is read back.
+    if (keys.empty() || sectionName.empty() || HasAny(section, kLineBreaksAndNul) ||
+        section.find(']') != std::string_view::npos) {
         return std::nullopt;
     }
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::string_view keyName = Trim(keys[i].key);
+        if (keyName.empty() || HasAny(keys[i].key, kLineBreaksAndNul) ||
+            HasAny(keys[i].text, kLineBreaksAndNul) ||
+            keys[i].key.find('=') != std::string_view::npos || keyName.front() == '[' ||
+            keyName.front() == ';') {
+            return std::nullopt;
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (EqualsNoCase(keyName, Trim(keys[j].key))) {
+                return std::nullopt;  // two values for one key: which one would stand is a guess
+            }
+        }
+    }
 
-    const std::vector<Line> lines = SplitLines(text);
     const std::string_view lineBreak = LineBreakOf(text);
-    std::string result(text);
+    std::string result;
+    result.reserve(text.size() + 64);
 
-    const std::optional<SectionSpan> span = FindSection(lines, section);
-    if (!span) {
+    LineCursor cursor(text);
+    Line header;
+    if (!FindSection(cursor, section, &header)) {
+        result = text;
         const std::size_t bodyStart = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
         if (text.size() > bodyStart && !IsLineBreak(text.back())) {
             result += lineBreak;
@@ -320,50 +400,91 @@ std::optional<std::string> WriteProfileValue(std::string_view text, std::string_
         result += section;
         result += ']';
         result += lineBreak;
-        result += key;
-        result += '=';
-        result += value;
-        result += lineBreak;
+        for (const ProfileKeyText& k : keys) {
+            result += k.key;
+            result += '=';
+            result += k.text;
+            result += lineBreak;
+        }
         return result;
     }
 
-    if (const Line* entry = FindEntry(lines, *span, key)) {
-        // Only the value's bytes change; the key's spelling and the blanks around it stay.
-        std::size_t valueEnd = entry->end;
-        while (valueEnd > entry->equals + 1 && IsBlank(text[valueEnd - 1])) {
-            --valueEnd;
+    // Where each key's value stands, when the section has it; new keys follow the section's last
+    // entry, ahead of blank lines and comments that separate it from the next section.
+    struct Span {
+        std::size_t begin = 0, end = 0;
+        bool found = false;
+    };
+    std::vector<Span> spans(keys.size());
+    Line anchor = header;
+    Line line;
+    while (NextInSection(cursor, line)) {
+        if (line.kind != LineKind::kEntry && line.kind != LineKind::kOther) {
+            continue;
         }
-        std::size_t valueBegin = entry->equals + 1;
-        while (valueBegin < valueEnd && IsBlank(text[valueBegin])) {
-            ++valueBegin;
+        anchor = line;
+        if (line.kind != LineKind::kEntry) {
+            continue;
         }
-        result.replace(valueBegin, valueEnd - valueBegin, value);
-        return result;
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (spans[i].found || !EqualsNoCase(line.name, Trim(keys[i].key))) {
+                continue;
+            }
+            // Only the value's bytes change; the key's spelling and the blanks around it stay.
+            std::size_t valueEnd = line.end;
+            while (valueEnd > line.equals + 1 && IsBlank(text[valueEnd - 1])) {
+                --valueEnd;
+            }
+            std::size_t valueBegin = line.equals + 1;
+            while (valueBegin < valueEnd && IsBlank(text[valueBegin])) {
+                ++valueBegin;
+            }
+            spans[i] = Span{valueBegin, valueEnd, true};
+            break;
+        }
     }
 
-    // A new key follows the section's last entry, ahead of blank lines and comments that
-    // separate it from the next section.
-    std::size_t after = span->header;
-    for (std::size_t i = span->first; i < span->last; ++i) {
-        if (lines[i].kind == LineKind::kEntry || lines[i].kind == LineKind::kOther) {
-            after = i;
-        }
-    }
-    const Line& anchor = lines[after];
     std::string inserted;
-    if (anchor.next == anchor.end) {
-        // The anchor is the last line and has no line break; the file keeps ending without one.
-        inserted += lineBreak;
-        inserted += key;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (spans[i].found) {
+            continue;
+        }
+        // After a last line without a line break the file keeps ending without one.
+        const bool breakFirst = anchor.next == anchor.end;
+        if (breakFirst) {
+            inserted += lineBreak;
+        }
+        inserted += keys[i].key;
         inserted += '=';
-        inserted += value;
-    } else {
-        inserted += key;
-        inserted += '=';
-        inserted += value;
-        inserted += lineBreak;
+        inserted += keys[i].text;
+        if (!breakFirst) {
+            inserted += lineBreak;
+        }
     }
-    result.insert(anchor.next, inserted);
+
+    // The edits in the order of the text: the replaced values, all of them on the anchor's line
+    // or before it, then the new keys after the anchor.
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (spans[i].found) {
+            order.push_back(i);
+        }
+    }
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return spans[a].begin < spans[b].begin; });
+    std::size_t copied = 0;
+    auto copyUpTo = [&](std::size_t offset) {
+        result.append(text.substr(copied, offset - copied));
+        copied = offset;
+    };
+    for (const std::size_t i : order) {
+        copyUpTo(spans[i].begin);
+        result += keys[i].text;
+        copied = spans[i].end;
+    }
+    copyUpTo(anchor.next);
+    result += inserted;
+    copyUpTo(text.size());
     return result;
 }
 

@@ -6,14 +6,19 @@
 // a UTF-8 byte-order mark at the start is ignored; a line whose first non-blank is ";" is a
 // comment; "[name]" opens a section; "key=value" inside a section is an entry. Blanks around
 // section names, keys and values are ignored, names match without regard to case, and the
-// first section and the first key of a name win.
+// first section and the first key of a name win. A section's name ends at the first "]".
+//
+// Every read is one pass over the text and allocates nothing per line.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "settings/private_profile.h"
 
 namespace countryset {
 
@@ -49,8 +54,14 @@ std::uint32_t ReadProfileSection(std::string_view text, std::string_view section
                                  std::uint32_t size, bool* cut = nullptr);
 // The text with the key set, every other byte unchanged; nothing when section, key or value
 // could not be written without corrupting the file (line breaks or NUL bytes anywhere, an empty
-// name, "=" in the key, a key that would read back as a section or a comment).
+// name, "]" in the section's name, "=" in the key, a key that would read back as a section or a
+// comment).
 std::optional<std::string> WriteProfileValue(std::string_view text, std::string_view section,
                                              std::string_view key, std::string_view value);
+
+// The text with every key of the list set, as WriteProfileValue would set them one after the
+// other; nothing when any of them could not be written, or a key is named twice.
+std::optional<std::string> WriteProfileValues(std::string_view text, std::string_view section,
+                                              std::span<const ProfileKeyText> keys);
 
 }  // namespace countryset

@@ -30,7 +30,7 @@ std::string_view WithoutExtension(std::string_view path) {
 
 }  // namespace
 
-std::string ExecutablePath(std::string_view fallback) {
+std::string ExecutablePath() {
     std::vector<char> buffer(PATH_MAX);
     for (int attempt = 0; attempt < 4; ++attempt) {
         const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -43,7 +43,9 @@ std::string ExecutablePath(std::string_view fallback) {
         // readlink cuts silently; a full buffer may mean a longer path.
         buffer.resize(buffer.size() * 4);
     }
-    return std::string(fallback);
+    // No guess from argv[0] or the current folder: a settings file found relative to wherever
+    // the program was started from could be anyone's.
+    return std::string();
 }
 
 std::string ApplicationName(std::string_view executablePath) {

@@ -10,8 +10,8 @@ namespace countryset {
 // The program-wide settings path buffer: at most 255 characters and the terminating zero.
 inline constexpr std::size_t kSettingsPathSize = 256;
 
-// Full path of the running executable; fallback (argv[0], say) when the system cannot tell.
-std::string ExecutablePath(std::string_view fallback);
+// Full path of the running executable; the empty text when the system cannot tell.
+std::string ExecutablePath();
 
 // The executable's file name without its extension.
 std::string ApplicationName(std::string_view executablePath);

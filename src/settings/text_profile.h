@@ -2,7 +2,7 @@
 // settings file's whole text: it is read, then parsed by the same rules everywhere.
 #pragma once
 
-#include <string>
+#include <string_view>
 
 #include "settings/private_profile.h"
 #include "settings/profile_text.h"
@@ -27,8 +27,9 @@ public:
     }
 
 protected:
-    // The text of the settings file at path; the empty text when there is none to read.
-    virtual std::string Text(std::string_view path) const = 0;
+    // The text of the settings file at path, the empty text when there is none to read; valid
+    // until the next call.
+    virtual std::string_view Text(std::string_view path) = 0;
 };
 
 }  // namespace countryset

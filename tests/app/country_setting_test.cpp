@@ -16,6 +16,10 @@ using CountrySettingTest = AppTest;
 TEST_F(CountrySettingTest, SuccessSendsExactBytesAndStoresOnlyTheTwoKeys) {
     profile.SetFile(kSettingsPath, kSortedSettings + "; trailing comment\r\n");
     presenter.Select(IDC_COUNTRY_LIST, 2).Select(IDC_PORT_LIST, 2).Click(IDC_OK_BUTTON);
+    // The choice is in the file before the operator is told: a hang-up while the message waits
+    // must not lose it.
+    std::string fileWhenTold;
+    presenter.OnMessage([&](const auto&) { fileWhenTold = File(); });
 
     EXPECT_TRUE(RunProgram());
     EXPECT_THAT(written, ElementsAre("ATZE1\r", "AT+GCI=11\r"));
@@ -25,6 +29,12 @@ TEST_F(CountrySettingTest, SuccessSendsExactBytesAndStoresOnlyTheTwoKeys) {
               "[Setting]\r\nTitle=Country Setting\r\nNumOfCountry=3\r\nCurrentSet=2\r\n"
               "CurrentCOM=3\r\n[Country]\r\nFrance=22\r\nItaly=33\r\nSpain=11\r\n"
               "; trailing comment\r\n");
+    EXPECT_EQ(fileWhenTold, File());
+    // Both keys in one write, so nobody sees one run's country with another's port.
+    ASSERT_EQ(profile.Writes().size(), 1u);
+    EXPECT_THAT(profile.Writes()[0].keys,
+                ElementsAre(std::pair<std::string, std::string>{"CurrentSet", "2"},
+                            std::pair<std::string, std::string>{"CurrentCOM", "3"}));
     // The port stays open with its watcher until the program ends; then it is released.
     EXPECT_EQ(driver.OpenPorts(), 0);
     EXPECT_EQ(state.chosenPortPosition, 2);
@@ -107,16 +117,50 @@ TEST(CreationFailureTest, EachStepHasItsMessageAndEndsBeforeAnyDialog) {
     }
 }
 
-TEST_F(CountrySettingTest, TooLongPathRefusesToStart) {
-    const std::string deep = "/" + std::string(260, 'd') + "/countryset";
-    CSetupApp app(state, profile, driver, services);
-    app.InitInstance(deep);
-    services.FlushPendingMessages();
-    ASSERT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(Messages()[0].caption, "countryset");
-    EXPECT_THAT(Messages()[0].text, ::testing::HasSubstr("255"));
-    EXPECT_EQ(presenter.DialogsRun(), 0);
-    EXPECT_TRUE(profile.Writes().empty());
+// Each ends before any dialog with one message that says why, and writes nothing.
+TEST(RefusalTest, NoSettingsFileToTrustEndsBeforeTheDialog) {
+    struct Case {
+        const char* name;
+        std::string executable;
+        std::string readProblem;
+        Message message;
+    };
+    const Case cases[] = {
+        {"path too long",
+         "/" + std::string(260, 'd') + "/countryset",
+         "",
+         {"countryset",
+          "Can't start: the path of the settings file would be longer than 255 characters. "
+          "Move the program to a folder with a shorter path.\n/" +
+              std::string(260, 'd') + "/countryset",
+          MB_OK}},
+        {"own path unknown",
+         "",
+         "",
+         {"countryset",
+          "Can't start: the program cannot tell where its own file lies, so it cannot find its "
+          "settings file beside it.",
+          MB_OK}},
+        {"unreadable file",
+         kExecutable,
+         "Permission denied",
+         {"Error", "The settings file /opt/x/countryset.DAT cannot be read: Permission denied.",
+          MB_ICONERROR}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppRun run;
+        run.profile.SetFile(kSettingsPath, kSortedSettings);
+        run.profile.SetReadProblem(kSettingsPath, c.readProblem);
+        run.presenter.Enter();
+        CSetupApp app(run.state, run.profile, run.driver, run.services);
+        app.InitInstance(c.executable);
+        run.services.FlushPendingMessages();
+        EXPECT_FALSE(app.CountrySet());
+        EXPECT_THAT(run.Messages(), ElementsAre(c.message));
+        EXPECT_EQ(run.presenter.DialogsRun(), 0);
+        EXPECT_TRUE(run.profile.Writes().empty());
+    }
 }
 
 TEST(SelectPortNumberTest, OnlyPositionsZeroToSevenPickAPort) {

@@ -127,7 +127,12 @@ struct HeldRun {
         }
         typing = fds[1];
         EXPECT_EQ(::write(typing, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
-        pid = folder.Start(fds[0], {}, inChild);
+        ProgramFolder::StartOptions options;
+        options.beforeExec = [inChild] {
+            inChild();
+            return true;
+        };
+        pid = folder.Start(fds[0], options);
         ::close(fds[0]);
     }
     ~HeldRun() { ::close(typing); }

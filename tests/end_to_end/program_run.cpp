@@ -98,10 +98,17 @@ ProgramResult ProgramFolder::Run(const std::string& input, const std::vector<std
     return Wait(pid, timeout);
 }
 
-pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args,
-                           const std::function<void()>& inChild) const {
+pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args) const {
+    StartOptions options;
+    options.args = args;
+    return Start(console, options);
+}
+
+pid_t ProgramFolder::Start(int console, const StartOptions& options) const {
+    const std::vector<std::string>& args = options.args;
     // The console's output goes to files in the folder, emptied now for Output().
-    const std::string outPath = dir_ + "/.stdout", errPath = dir_ + "/.stderr";
+    const std::string outPath = dir_ + "/.stdout" + options.tag,
+                      errPath = dir_ + "/.stderr" + options.tag;
     WriteFileBytes(outPath, "");
     // The environment less the display, so the console serves the dialog.
     std::vector<std::string> env;
@@ -111,7 +118,7 @@ pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args,
             env.emplace_back(entry);
         }
     }
-    std::vector<std::string> argStrings{Executable()};
+    std::vector<std::string> argStrings{options.argv0.empty() ? Executable() : options.argv0};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> envp, argv;
     for (std::string& e : env) {
@@ -134,16 +141,21 @@ pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args,
             ::dup2(err, 2) < 0 || ::chdir(dir_.c_str()) != 0) {
             ::_exit(126);
         }
-        if (inChild) {
-            inChild();
+        if (options.beforeExec && !options.beforeExec()) {
+            ::_exit(125);
         }
-        ::execve(argv[0], argv.data(), envp.data());
+        ::execve(Executable().c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     return pid;
 }
 
 ProgramResult ProgramFolder::Wait(pid_t pid, std::chrono::milliseconds timeout) const {
+    return Wait(pid, timeout, std::string());
+}
+
+ProgramResult ProgramFolder::Wait(pid_t pid, std::chrono::milliseconds timeout,
+                                  const std::string& tag) const {
     ProgramResult result;
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -161,13 +173,66 @@ ProgramResult ProgramFolder::Wait(pid_t pid, std::chrono::milliseconds timeout) 
     } else if (WIFSIGNALED(status)) {
         result.signal = WTERMSIG(status);
     }
-    result.out = Output();
-    result.err = ReadFileBytes(dir_ + "/.stderr").value_or("");
+    result.out = Output(tag);
+    result.err = ReadFileBytes(dir_ + "/.stderr" + tag).value_or("");
     return result;
 }
 
 std::string ProgramFolder::Output() const {
-    return ReadFileBytes(dir_ + "/.stdout").value_or("");
+    return Output(std::string());
+}
+
+std::string ProgramFolder::Output(const std::string& tag) const {
+    return ReadFileBytes(dir_ + "/.stdout" + tag).value_or("");
+}
+
+ConsoleRun::ConsoleRun(const ProgramFolder& folder, std::string tag)
+    : folder_(folder), tag_(std::move(tag)) {
+    int console[2];
+    if (::pipe2(console, O_CLOEXEC) != 0) {
+        return;
+    }
+    ProgramFolder::StartOptions options;
+    options.tag = tag_;
+    pid_ = folder.Start(console[0], options);
+    ::close(console[0]);
+    input_ = console[1];
+}
+
+ConsoleRun::~ConsoleRun() {
+    if (input_ >= 0) {
+        ::close(input_);
+    }
+    if (pid_ > 0 && !finished_) {
+        folder_.Wait(pid_, std::chrono::milliseconds(0), tag_);
+    }
+}
+
+bool ConsoleRun::Await(const std::string& text) const {
+    // Generous: only a program that never gets there waits this long.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (folder_.Output(tag_).find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool ConsoleRun::Type(std::string_view text) const {
+    return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+void ConsoleRun::Signal(int signal) const {
+    ::kill(pid_, signal);
+}
+
+ProgramResult ConsoleRun::Finish() {
+    ::close(input_);
+    input_ = -1;
+    finished_ = true;
+    return folder_.Wait(pid_, std::chrono::seconds(30), tag_);
 }
 
 SimulatedModem::SimulatedModem(ModemSimOptions options, const std::string& logPath)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "modem_sim.h"
@@ -41,16 +42,52 @@ public:
                       std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
     // Run in two steps, for a test that types while the program runs or kills it at a moment of
     // its choosing: Start reads the console from the descriptor and returns the process id; Wait
-    // collects the ending, killing the program when it outlives the timeout. inChild, when
-    // given, runs in the child just before the program starts, its console already in place.
-    pid_t Start(int console, const std::vector<std::string>& args = {},
-                const std::function<void()>& inChild = {}) const;
+    // collects the ending, killing the program when it outlives the timeout.
+    pid_t Start(int console, const std::vector<std::string>& args = {}) const;
     ProgramResult Wait(pid_t pid, std::chrono::milliseconds timeout) const;
     // What the program has written to its console so far.
     std::string Output() const;
 
+    // For runs side by side in one folder, each with console files of its own (named by tag),
+    // and for a run whose process is prepared before the program starts (beforeExec runs in the
+    // child, its console already in place; a false result ends it with status 125).
+    struct StartOptions {
+        std::vector<std::string> args;
+        std::string tag;
+        std::function<bool()> beforeExec;
+        std::string argv0;  // empty: the executable's path
+    };
+    pid_t Start(int console, const StartOptions& options) const;
+    ProgramResult Wait(pid_t pid, std::chrono::milliseconds timeout, const std::string& tag) const;
+    std::string Output(const std::string& tag) const;
+
 private:
     std::string dir_;
+};
+
+// A run whose console the test types into while it runs, its console files named by tag (so
+// runs can go side by side in one folder). A run not finished is killed at destruction.
+class ConsoleRun {
+public:
+    explicit ConsoleRun(const ProgramFolder& folder, std::string tag = {});
+    ~ConsoleRun();
+    ConsoleRun(const ConsoleRun&) = delete;
+    ConsoleRun& operator=(const ConsoleRun&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    // Waits until the console shows text; false when it never does (within tens of seconds).
+    bool Await(const std::string& text) const;
+    bool Type(std::string_view text) const;
+    void Signal(int signal) const;
+    // Ends the console's input and collects the ending.
+    ProgramResult Finish();
+
+private:
+    const ProgramFolder& folder_;
+    std::string tag_;
+    pid_t pid_ = -1;
+    int input_ = -1;
+    bool finished_ = false;
 };
 
 class SimulatedModem {
