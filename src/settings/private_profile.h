@@ -31,8 +31,8 @@ public:
     // Every entry of the section as "key=value\0", the list ended by one more zero byte. When the
     // entries do not fit, the last one that does not fit is cut and the list still ends with two
     // zero bytes. Returns the number of bytes placed, not counting the final zero. When cut is
-    // given it tells whether anything was cut: a list that fills the buffer exactly returns the
-    // same count as a cut one.
+    // given it tells whether the last entry in the buffer is a cut one: the count alone cannot,
+    // since a list that fills the buffer with whole entries returns what a cut one returns.
     virtual std::uint32_t GetPrivateProfileSection(std::string_view section, char* buffer,
                                                    std::uint32_t size, std::string_view path,
                                                    bool* cut = nullptr) = 0;

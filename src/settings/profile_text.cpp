@@ -167,7 +167,7 @@ public:
             return false;
         }
         if (size_ <= 1) {
-            cut_ = full_ = true;
+            full_ = true;
             return false;
         }
         // One byte is always kept back for the zero that ends the list.
@@ -181,7 +181,10 @@ public:
             return true;
         }
         // The cut entry takes the rest, so a cut list always ends in the buffer's last two bytes.
-        cut_ = full_ = true;
+        // With room for its terminator alone it reads as the list's end, and the entries before
+        // it stand whole.
+        full_ = true;
+        cut_ = room >= 2;
         if (room >= 1) {
             std::size_t left = room - 1;
             for (const std::string_view piece : {first, second, third}) {

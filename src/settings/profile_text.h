@@ -41,7 +41,8 @@ std::uint32_t CopyProfileText(std::string_view value, char* buffer, std::uint32_
 // Lays entries out as "entry\0entry\0...\0" within size bytes; the entry that does not fit is
 // cut and the list still ends with two zero bytes, the buffer's last two (one when size is 1,
 // none when 0). Returns the offset of the zero that ends the list: size - 1 when cut, and also
-// when the entries fill the buffer exactly, so *cut (when given) tells the two apart.
+// when whole entries fill the buffer exactly, so *cut (when given) tells whether the last entry
+// in the buffer is a cut one.
 std::uint32_t CopyProfileSection(const std::vector<std::string>& entries, char* buffer,
                                  std::uint32_t size, bool* cut = nullptr);
 

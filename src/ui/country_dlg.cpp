@@ -28,14 +28,6 @@ int PositionFrom(std::int64_t value) {
     return value < INT_MIN || value > INT_MAX ? -1 : static_cast<int>(value);
 }
 
-// Whether the entry that ends at the brim of a cut list is whole: when the cut fell just after
-// it, a list one byte longer still ends it at the same place.
-bool BrimEntryWhole(PrivateProfile& profile, const char* path, const char* section) {
-    char wider[kCountrySectionSize + 1];
-    profile.GetPrivateProfileSection("Country", wider, sizeof wider, path);
-    return std::memcmp(wider, section, kCountrySectionSize - 1) == 0;
-}
-
 }  // namespace
 
 CCountryDlg::CCountryDlg(PrivateProfile& profile, const char* settingsPath,
@@ -86,10 +78,8 @@ void CCountryDlg::LoadCountryTable() {
     bool cut = false;
     const std::uint32_t placed = m_profile.GetPrivateProfileSection(
         "Country", section, sizeof section, m_settingsPath, &cut);
-    // Only the entry that ends at the brim of a cut list can be cut; its code would be the wrong
-    // one, so it is not offered unless it proves whole.
-    const bool brimMayBeCut =
-        cut && placed == sizeof section - 1 && !BrimEntryWhole(m_profile, m_settingsPath, section);
+    // A cut entry is the last in the buffer; its code would be the wrong one, so it is not
+    // offered.
 
     m_state.CountryTable = {};
     m_state.rows = 0;
@@ -103,7 +93,7 @@ void CCountryDlg::LoadCountryTable() {
         }
         const std::size_t length = strnlen(section + offset, sizeof section - offset);
         const std::size_t next = offset + length + 1;
-        if (next > sizeof section || (brimMayBeCut && next == placed)) {
+        if (next > sizeof section || (cut && next == placed)) {
             break;
         }
         const std::string_view text(section + offset, length);
