@@ -14,6 +14,7 @@ import argparse
 import datetime
 import os
 import platform
+import random
 import re
 import select
 import shutil
@@ -330,51 +331,62 @@ def shipped_beside_qtless(shipped, qtless, root, rounds):
             out[name]["silent"].append((status, wall, usage.ru_utime + usage.ru_stime))
     for sim in silent.values():
         sim.stop()
-    for name, build in builds.items():
-        out[name]["prompt"] = to_prompt(ProgramFolder(build, root, "/dev/null"), env, rounds)
+    folders = {name: ProgramFolder(build, root, "/dev/null") for name, build in builds.items()}
+    for name in builds:
+        out[name]["prompt"] = []
+    for _ in range(rounds):
+        for name, folder in folders.items():
+            out[name]["prompt"] += to_prompt(folder, env, 1)
     return out
 
 
 class Xvfb:
-    """A private X server; display is None when Xvfb cannot be started."""
+    """A private X server; display is None, with the reason in why_not, when Xvfb cannot be
+    started."""
 
     def __init__(self):
         self.display = None
         self.process = None
+        self.why_not = "Xvfb is not installed"
         if shutil.which("Xvfb") is None:
             return
-        read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0",
-             "1280x800x24"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        ready, _, _ = select.select([read_end], [], [], 30)
-        number = os.read(read_end, 64).decode().strip() if ready else ""
-        os.close(read_end)
-        if not number.isdigit():
-            return
-        # The number can come before the server takes connections on its socket.
-        # Linux servers listen on an abstract socket, and on the file where /tmp allows one.
+        # A display number of its own, chosen at random from a high range: on a shared machine
+        # other servers may run with a /tmp of their own, where Xvfb's lock files do not reach,
+        # yet share the abstract socket names, so the first free number by the locks (Xvfb
+        # -displayfd) can lead clients to another server.
+        for _ in range(10):
+            number = str(random.randint(200, 999))
+            self.process = subprocess.Popen(
+                ["Xvfb", ":" + number, "-nolisten", "tcp", "-screen", "0", "1280x800x24"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if self.wait_ready(number):
+                self.display = ":" + number
+                return
+            self.stop()
+        self.why_not = "Xvfb did not start on any of 10 display numbers"
+
+    def wait_ready(self, number):
+        """Whether the server takes connections, on its abstract or its file socket."""
         paths = ["\0/tmp/.X11-unix/X" + number, "/tmp/.X11-unix/X" + number]
         deadline = time.monotonic() + 30
-        while time.monotonic() < deadline:
+        while time.monotonic() < deadline and self.process.poll() is None:
             for path in paths:
                 probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
                 try:
                     probe.connect(path)
-                    self.display = ":" + number
-                    return
+                    return self.process.poll() is None
                 except OSError:
                     pass
                 finally:
                     probe.close()
             time.sleep(0.05)
+        return False
 
     def stop(self):
         if self.process is not None:
             self.process.terminate()
             self.process.wait(timeout=10)
+            self.process = None
 
 
 def dialog_mapped(shipped, root, rounds):
@@ -389,7 +401,7 @@ def dialog_mapped(shipped, root, rounds):
     server = Xvfb()
     if server.display is None:
         server.stop()
-        return None, "Xvfb is not installed or did not start"
+        return None, server.why_not
     env = console_env()
     env["DISPLAY"] = server.display
     env.pop("QT_QPA_PLATFORM", None)
@@ -397,12 +409,13 @@ def dialog_mapped(shipped, root, rounds):
     times = []
     try:
         for round_ in range(rounds + 1):
-            watcher = subprocess.Popen([helper, DIALOG_TITLE], stdout=subprocess.PIPE, env=env,
-                                       text=True)
+            watcher = subprocess.Popen([helper, DIALOG_TITLE], stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE, env=env, text=True)
             if watcher.stdout.readline().strip() != "ready":
                 watcher.kill()
-                watcher.wait()
-                return None, "the helper could not watch the display"
+                _, errors = watcher.communicate()
+                return None, "the helper could not watch the display %s: %s" % (
+                    server.display, errors.strip()[:200])
             start = time.monotonic()
             program = subprocess.Popen([folder.exe], stdin=subprocess.DEVNULL,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -591,7 +604,9 @@ def main():
                                                  info["load"]))
     add("- Command: `%s`" % args.command)
     add("- Program: RelWithDebInfo build, console presenter, against `countryset-modemsim` on a "
-        "pseudo-terminal. Medians over the runs given; wall times include starting the process.")
+        "pseudo-terminal%s. Medians over the runs given; wall times include starting the "
+        "process." % ("; section 7 adds the build as shipped, with its desktop module"
+                      if args.shipped else ""))
     add("")
 
     goals = []
