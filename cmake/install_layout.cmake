@@ -13,3 +13,7 @@ include(GNUInstallDirs)
 
 set(COUNTRYSET_INSTALL_PKGDIR "${CMAKE_INSTALL_LIBEXECDIR}/countryset"
     CACHE STRING "Folder, under the install prefix, that holds the countryset executable")
+
+# Everything but the desktop module is the program's; the module (component qt) gets a package of
+# its own (packaging.cmake).
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME program)

@@ -20,7 +20,7 @@
 #include "ui/console_presenter.h"
 #include "ui/window_services.h"
 #ifdef COUNTRYSET_HAVE_QT
-#include "ui/qt/qt_presenter.h"
+#include "ui/qt/qt_module_loader.h"
 #endif
 
 using namespace countryset;
@@ -101,9 +101,10 @@ int main(int argc, char** argv) {
         return value != nullptr && *value != '\0';
     };
     if (!commandLine.console && (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"))) {
-        // A display that cannot be opened leaves the console, instead of ending the program.
+        // A display that cannot be opened, or a desktop module that is missing or unusable,
+        // leaves the console instead of ending the program.
         std::string whyNot;
-        presenter = CreateQtPresenter(argc, argv, &whyNot);
+        presenter = LoadQtPresenter(QtModulePath(executable), argc, argv, &whyNot);
         if (presenter == nullptr) {
             std::cerr << appName << ": " << whyNot << "; using the text console\n";
         }

@@ -3,10 +3,11 @@
 # the modem simulator: the operator picks the next port and the next country with the keyboard
 # and presses Enter in the country list, then dismisses the success message. Checks what the modem received and what the settings file
 # holds afterwards.
-# Usage: xvfb_end_to_end.sh <countryset> <countryset-modemsim> <sample settings file>
+# The program is copied into a folder of its own with its desktop module, as it is installed.
+# Usage: xvfb_end_to_end.sh <countryset> <countryset-modemsim> <sample settings file> <module>
 set -euo pipefail
 
-program=$1 modemsim=$2 sample=$3
+program=$1 modemsim=$2 sample=$3 module=$4
 command -v xdotool >/dev/null || { echo "xdotool not installed"; exit 77; }
 [[ -n "${DISPLAY:-}" ]] || { echo "DISPLAY not set"; exit 1; }
 # The program chooses its platform itself, as it does on a desktop.
@@ -22,6 +23,7 @@ cleanup() {
 trap cleanup EXIT
 
 cp "$program" "$dir/countryset"
+cp "$module" "$dir/"
 # Australia (position 1) and COM1 preselected; the modem on COM2.
 sed -e 's/^CurrentSet=.*/CurrentSet=1/' -e 's/^CurrentCOM=.*/CurrentCOM=1/' \
     -e "s|^\[Ports\]|[Ports]\nCOM2=$dir/modem|" "$sample" > "$dir/countryset.DAT"

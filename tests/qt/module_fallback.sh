@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The real program with a display set but a desktop module it must not or cannot use: each time
+# it runs the text console instead, says why in exactly one line on stderr, and loses nothing.
+# Usage: module_fallback.sh <countryset> <module> <module of another build> <module without entry>
+#        <sample settings file>
+set -uo pipefail
+
+program=$1 module=$2 other=$3 noentry=$4 sample=$5
+dir=$(mktemp -d "${TMPDIR:-/tmp}/countryset-module.XXXXXX")
+trap 'rm -rf "$dir"' EXIT
+failures=0
+
+# name | how the module beside the program is made | what the one line on stderr must say
+cases=(
+    "absent|:|No such file or directory"
+    "not a library|printf '%4096s' text > M|cannot be loaded"
+    "empty file|: > M|cannot be loaded"
+    "another build|cp \"$other\" M|belongs to another build"
+    "no entry point|cp \"$noentry\" M|has no entry point"
+    "symbolic link|ln -s \"$module\" M|is a symbolic link"
+    "folder|mkdir M|is not a regular file"
+    "writable by others|cp \"$module\" M && chmod 0666 M|is writable by other users"
+    "another user's|cp \"$module\" M && chown nobody M|belongs to another user"
+    "no display behind it|cp \"$module\" M|cannot open the X display"
+)
+
+for entry in "${cases[@]}"; do
+    IFS='|' read -r name make expect <<< "$entry"
+    folder=$dir/$name
+    mkdir "$folder"
+    cp "$program" "$folder/countryset"
+    cp "$sample" "$folder/countryset.DAT"
+    (cd "$folder" && eval "${make//M/countryset-qt.so}") || { echo "FAIL: $name: setup"; failures=$((failures + 1)); continue; }
+    # No X server answers on this display, so even a usable module leaves the console.
+    status=0
+    (cd "$folder" && DISPLAY=:65000 QT_QPA_PLATFORM= WAYLAND_DISPLAY= ./countryset \
+        < /dev/null > out 2> err) || status=$?
+    problems=()
+    [[ $status -eq 1 ]] || problems+=("exit status $status, expected 1 (cancelled on the console)")
+    [[ $(wc -l < "$folder/err") -eq 1 ]] || problems+=("stderr is not one line")
+    grep -qF -- "$expect" "$folder/err" || problems+=("stderr lacks: $expect")
+    grep -qF -- "; using the text console" "$folder/err" || problems+=("stderr does not name the console")
+    grep -qF -- "== Country Setting ==" "$folder/out" || problems+=("no console dialog on stdout")
+    cmp -s "$sample" "$folder/countryset.DAT" || problems+=("the settings file changed")
+    if [[ ${#problems[@]} -gt 0 ]]; then
+        failures=$((failures + 1))
+        echo "FAIL: $name:"
+        printf '  %s\n' "${problems[@]}"
+        echo "  --- stderr"; cat -v "$folder/err"
+    else
+        echo "ok: $name: $(cat "$folder/err")"
+    fi
+done
+[[ $failures -eq 0 ]] || { echo "$failures case(s) failed"; exit 1; }
