@@ -18,35 +18,38 @@ using CommHandle = std::intptr_t;
 inline constexpr CommHandle kNullHandle = 0;
 inline constexpr CommHandle kInvalidHandleValue = -1;
 
+// The seam's constants carry names of their own: the system's names for the same values are
+// macros in <windows.h>, which the Windows driver includes.
+
 // Event mask bits.
-inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
+inline constexpr std::uint32_t kEvRxChar = 0x0001;
 
 // Purge flags; the port logic always passes all four (15).
-inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
-inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
-inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
-inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
+inline constexpr std::uint32_t kPurgeTxAbort = 0x0001;
+inline constexpr std::uint32_t kPurgeRxAbort = 0x0002;
+inline constexpr std::uint32_t kPurgeTxClear = 0x0004;
+inline constexpr std::uint32_t kPurgeRxClear = 0x0008;
 
 // Modem-control functions for EscapeCommFunction.
-inline constexpr std::uint32_t SETRTS = 3;
-inline constexpr std::uint32_t CLRRTS = 4;
-inline constexpr std::uint32_t SETDTR = 5;
-inline constexpr std::uint32_t CLRDTR = 6;
+inline constexpr std::uint32_t kSetRts = 3;
+inline constexpr std::uint32_t kClrRts = 4;
+inline constexpr std::uint32_t kSetDtr = 5;
+inline constexpr std::uint32_t kClrDtr = 6;
 
 // Line-control codes of the device control block.
-inline constexpr std::uint8_t NOPARITY = 0;
-inline constexpr std::uint8_t ODDPARITY = 1;
-inline constexpr std::uint8_t EVENPARITY = 2;
-inline constexpr std::uint8_t ONESTOPBIT = 0;
-inline constexpr std::uint8_t TWOSTOPBITS = 2;
-inline constexpr std::uint32_t DTR_CONTROL_DISABLE = 0;
-inline constexpr std::uint32_t DTR_CONTROL_ENABLE = 1;
-inline constexpr std::uint32_t DTR_CONTROL_HANDSHAKE = 2;
-inline constexpr std::uint32_t RTS_CONTROL_DISABLE = 0;
-inline constexpr std::uint32_t RTS_CONTROL_ENABLE = 1;
-inline constexpr std::uint32_t RTS_CONTROL_HANDSHAKE = 2;
+inline constexpr std::uint8_t kNoParity = 0;
+inline constexpr std::uint8_t kOddParity = 1;
+inline constexpr std::uint8_t kEvenParity = 2;
+inline constexpr std::uint8_t kOneStopBit = 0;
+inline constexpr std::uint8_t kTwoStopBits = 2;
+inline constexpr std::uint32_t kDtrControlDisable = 0;
+inline constexpr std::uint32_t kDtrControlEnable = 1;
+inline constexpr std::uint32_t kDtrControlHandshake = 2;
+inline constexpr std::uint32_t kRtsControlDisable = 0;
+inline constexpr std::uint32_t kRtsControlEnable = 1;
+inline constexpr std::uint32_t kRtsControlHandshake = 2;
 
-inline constexpr std::uint32_t MAXDWORD = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 
 struct CommTimeouts {
     std::uint32_t ReadIntervalTimeout = 0;

@@ -45,9 +45,9 @@ bool CCommPort::CreatePortState() {
     s.hPort = kNullHandle;
     s.fRunning.store(0, std::memory_order_relaxed);
     s.byPortNumber = 1;
-    s.byParity = NOPARITY;
+    s.byParity = kNoParity;
     s.byByteSize = kDefaultByteSize;
-    s.byStopBits = ONESTOPBIT;
+    s.byStopBits = kOneStopBit;
     s.dwBaudRate = kDefaultBaudRate;
 
     s.osRead.hEvent = m_driver.CreateEvent();
@@ -75,11 +75,11 @@ bool CCommPort::OpenPort() {
     if (s.hPort == kInvalidHandleValue) {
         return false;
     }
-    m_driver.SetCommMask(s.hPort, EV_RXCHAR);
+    m_driver.SetCommMask(s.hPort, kEvRxChar);
     m_driver.SetupComm(s.hPort, kQueueSize, kQueueSize);
     m_driver.PurgeComm(s.hPort, kPurgeAll);
     CommTimeouts timeouts;
-    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadIntervalTimeout = kMaxDword;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 1000;
     timeouts.WriteTotalTimeoutMultiplier = 0;
@@ -109,9 +109,9 @@ bool CCommPort::ConfigurePort() {
     const bool dsrDtr = (s.byHandshake & kHandshakeDsrDtr) != 0;
     const bool ctsRts = (s.byHandshake & kHandshakeCtsRts) != 0;
     dcb.fOutxDsrFlow = dsrDtr ? 1 : 0;
-    dcb.fDtrControl = dsrDtr ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_ENABLE;
+    dcb.fDtrControl = dsrDtr ? kDtrControlHandshake : kDtrControlEnable;
     dcb.fOutxCtsFlow = ctsRts ? 1 : 0;
-    dcb.fRtsControl = ctsRts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    dcb.fRtsControl = ctsRts ? kRtsControlHandshake : kRtsControlEnable;
     dcb.XonLim = 100;
     dcb.XoffLim = 100;
     dcb.XonChar = 0x11;
@@ -138,7 +138,7 @@ void CCommPort::StopPort(bool pollForWatcher) {
         m_driver.Sleep(kClosePollMilliseconds);
     }
     JoinEndedWatcher();
-    m_driver.EscapeCommFunction(s.hPort, CLRDTR);
+    m_driver.EscapeCommFunction(s.hPort, kClrDtr);
     m_driver.PurgeComm(s.hPort, kPurgeAll);
     m_driver.CloseHandle(s.hPort);
 }

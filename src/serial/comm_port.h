@@ -18,7 +18,7 @@ class ReceiveRing;
 
 inline constexpr std::uint32_t kQueueSize = 2048;
 inline constexpr std::uint32_t kPurgeAll =
-    PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+    kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
 inline constexpr std::uint32_t kClosePollMilliseconds = 100;
 
 class CCommPort {

@@ -10,12 +10,12 @@ void DutWatcher(CCommPort& port, ReceiveRing& ring) {
     const CommHandle event = driver.CreateEvent();
     if (event == kNullHandle) {
         port.Messages().AfxMessageBox("Failed to create event for thread!");
-    } else if (driver.SetCommMask(state.hPort, EV_RXCHAR)) {
+    } else if (driver.SetCommMask(state.hPort, kEvRxChar)) {
         char buffer[kWatcherBufferSize];
         while (state.fRunning.load(std::memory_order_acquire) != 0) {
             std::uint32_t events = 0;
             driver.WaitCommEvent(state.hPort, &events);
-            if ((events & EV_RXCHAR) != 0) {
+            if ((events & kEvRxChar) != 0) {
                 for (;;) {
                     const std::uint32_t got = port.ReadAvailable(buffer, sizeof buffer);
                     if (got == 0) {

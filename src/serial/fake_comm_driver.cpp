@@ -199,9 +199,9 @@ bool FakeCommDriver::WaitCommEvent(CommHandle port, std::uint32_t* events) {
     bool open = LoggedOpenPort("WaitCommEvent", port);
     *events = 0;
     while (open) {
-        if ((m_mask & EV_RXCHAR) != 0 && !m_incoming.empty()) {
+        if ((m_mask & kEvRxChar) != 0 && !m_incoming.empty()) {
             m_maskChangesSeen = m_maskChanges;
-            *events = EV_RXCHAR;
+            *events = kEvRxChar;
             return true;
         }
         // A mask change since the last wait returned counts even when it came before this
@@ -227,7 +227,7 @@ bool FakeCommDriver::PurgeComm(CommHandle port, std::uint32_t flags) {
     if (!LoggedOpenPort("PurgeComm " + std::to_string(flags), port)) {
         return false;
     }
-    if ((flags & PURGE_RXCLEAR) != 0) {
+    if ((flags & kPurgeRxClear) != 0) {
         m_incoming.clear();
     }
     return true;
@@ -256,8 +256,8 @@ bool FakeCommDriver::GetCommState(CommHandle port, DCB* dcb) {
     dcb->DCBlength = length;
     dcb->BaudRate = 9600;
     dcb->ByteSize = 7;
-    dcb->Parity = EVENPARITY;
-    dcb->StopBits = TWOSTOPBITS;
+    dcb->Parity = kEvenParity;
+    dcb->StopBits = kTwoStopBits;
     dcb->fDsrSensitivity = 1;
     dcb->fTXContinueOnXoff = 1;
     dcb->fOutX = 1;

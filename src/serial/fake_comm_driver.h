@@ -51,7 +51,7 @@ public:
     void FailCreateThread(bool fail);
     void QueueWriteScript(TransferScript script);
     void QueueReadScript(TransferScript script);
-    // Bytes arriving on the line; wakes a WaitCommEvent whose mask holds EV_RXCHAR.
+    // Bytes arriving on the line; wakes a WaitCommEvent whose mask holds kEvRxChar.
     void PushIncoming(std::string_view bytes);
     // Called with the bytes of each WriteFile, outside the driver's lock, so it may push a
     // reply: the modem's part.

@@ -27,7 +27,7 @@ bool AttachModem(CCommPort& port, ReceiveRing& ring, std::span<char, kReplyBuffe
         messages.AfxMessageBox("Failed to create DUT watching Thread");
         return false;
     }
-    driver.EscapeCommFunction(state->hPort, SETDTR);
+    driver.EscapeCommFunction(state->hPort, kSetDtr);
     std::fill(replyBuffer.begin(), replyBuffer.end(), '\0');
     port.WriteBlock(kProbeCommand, sizeof kProbeCommand - 1);
     CollectReply(ring, replyBuffer.data(), sizeof kProbeReply - 1, kReplySeconds, driver);

@@ -25,8 +25,8 @@ struct PortState {
     std::atomic<std::int32_t> fRunning{0};
     std::uint8_t byByteSize = kDefaultByteSize;
     std::uint8_t byHandshake = 0;
-    std::uint8_t byParity = NOPARITY;
-    std::uint8_t byStopBits = ONESTOPBIT;
+    std::uint8_t byParity = kNoParity;
+    std::uint8_t byStopBits = kOneStopBit;
     std::uint32_t dwBaudRate = kDefaultBaudRate;
     // Opaque non-zero word while a watcher runs; the watcher clears it as it ends.
     std::atomic<std::uintptr_t> hWatcher{0};

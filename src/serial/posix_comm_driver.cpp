@@ -398,7 +398,7 @@ bool PosixCommDriver::WaitCommEvent(CommHandle handle, std::uint32_t* events) {
         if (port->closed.load(std::memory_order_acquire)) {
             return false;
         }
-        const bool watchInput = (port->mask.load(std::memory_order_acquire) & EV_RXCHAR) != 0;
+        const bool watchInput = (port->mask.load(std::memory_order_acquire) & kEvRxChar) != 0;
         pollfd entries[2] = {{port->wake, POLLIN, 0}, {watchInput ? port->fd : -1, POLLIN, 0}};
         int result = ::poll(entries, 2, -1);
         if (result < 0) {
@@ -414,17 +414,17 @@ bool PosixCommDriver::WaitCommEvent(CommHandle handle, std::uint32_t* events) {
         if (port->closed.load(std::memory_order_acquire)) {
             return false;
         }
-        const bool wantInput = (port->mask.load(std::memory_order_acquire) & EV_RXCHAR) != 0;
+        const bool wantInput = (port->mask.load(std::memory_order_acquire) & kEvRxChar) != 0;
         const short revents = entries[1].revents;
         if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             if ((revents & POLLNVAL) == 0 && wantInput && port->QueuedIn() > 0) {
-                occurred = EV_RXCHAR;  // let the caller drain what came before the hang-up
+                occurred = kEvRxChar;  // let the caller drain what came before the hang-up
                 return true;
             }
             return woken ? true : restThenFail();
         }
         if ((revents & POLLIN) != 0 && wantInput) {
-            occurred = EV_RXCHAR;
+            occurred = kEvRxChar;
             return true;
         }
         if (woken) {
@@ -444,8 +444,8 @@ bool PosixCommDriver::PurgeComm(CommHandle handle, std::uint32_t flags) {
     if (!port) {
         return false;
     }
-    const bool input = (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0;
-    const bool output = (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
+    const bool input = (flags & (kPurgeRxAbort | kPurgeRxClear)) != 0;
+    const bool output = (flags & (kPurgeTxAbort | kPurgeTxClear)) != 0;
     if (input && output) {
         return ::tcflush(port->fd, TCIOFLUSH) == 0;
     }
@@ -491,11 +491,11 @@ bool PosixCommDriver::GetCommState(CommHandle handle, DCB* dcb) {
             break;
     }
     if ((settings.c_cflag & PARENB) == 0) {
-        result.Parity = NOPARITY;
+        result.Parity = kNoParity;
     } else {
-        result.Parity = (settings.c_cflag & PARODD) != 0 ? ODDPARITY : EVENPARITY;
+        result.Parity = (settings.c_cflag & PARODD) != 0 ? kOddParity : kEvenParity;
     }
-    result.StopBits = (settings.c_cflag & CSTOPB) != 0 ? TWOSTOPBITS : ONESTOPBIT;
+    result.StopBits = (settings.c_cflag & CSTOPB) != 0 ? kTwoStopBits : kOneStopBit;
     result.fBinary = 1;
     result.fParity = (settings.c_iflag & INPCK) != 0 ? 1 : 0;
     const bool ctsFlow = (settings.c_cflag & CRTSCTS) != 0;
@@ -503,12 +503,12 @@ bool PosixCommDriver::GetCommState(CommHandle handle, DCB* dcb) {
     int lines = 0;
     const bool haveLines = ::ioctl(port->fd, TIOCMGET, &lines) == 0;
     result.fDtrControl =
-        !haveLines || (lines & TIOCM_DTR) != 0 ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+        !haveLines || (lines & TIOCM_DTR) != 0 ? kDtrControlEnable : kDtrControlDisable;
     if (ctsFlow) {
-        result.fRtsControl = RTS_CONTROL_HANDSHAKE;
+        result.fRtsControl = kRtsControlHandshake;
     } else {
         result.fRtsControl =
-            !haveLines || (lines & TIOCM_RTS) != 0 ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+            !haveLines || (lines & TIOCM_RTS) != 0 ? kRtsControlEnable : kRtsControlDisable;
     }
     result.fOutX = (settings.c_iflag & IXON) != 0 ? 1 : 0;
     result.fInX = (settings.c_iflag & IXOFF) != 0 ? 1 : 0;
@@ -532,21 +532,21 @@ bool PosixCommDriver::SetCommState(CommHandle handle, const DCB& dcb) {
     }
     tcflag_t parity = 0;
     switch (dcb.Parity) {
-        case NOPARITY:
+        case kNoParity:
             break;
-        case ODDPARITY:
+        case kOddParity:
             parity = PARENB | PARODD;
             break;
-        case EVENPARITY:
+        case kEvenParity:
             parity = PARENB;
             break;
         default:
             return false;  // mark and space parity have no portable termios form
     }
     tcflag_t stopBits = 0;
-    if (dcb.StopBits == TWOSTOPBITS || (dcb.StopBits == 1 && *size == CS5)) {
+    if (dcb.StopBits == kTwoStopBits || (dcb.StopBits == 1 && *size == CS5)) {
         stopBits = CSTOPB;  // with five data bits CSTOPB gives one and a half
-    } else if (dcb.StopBits != ONESTOPBIT) {
+    } else if (dcb.StopBits != kOneStopBit) {
         return false;
     }
 
@@ -585,8 +585,8 @@ bool PosixCommDriver::SetCommState(CommHandle handle, const DCB& dcb) {
         (applied.c_cflag & CSIZE) != *size) {
         return false;
     }
-    const bool dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
-    const bool rts = dcb.fRtsControl != RTS_CONTROL_DISABLE;
+    const bool dtr = dcb.fDtrControl != kDtrControlDisable;
+    const bool rts = dcb.fRtsControl != kRtsControlDisable;
     return SetModemLine(port->fd, dtr ? TIOCMBIS : TIOCMBIC, TIOCM_DTR) &&
            SetModemLine(port->fd, rts ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
 }
@@ -598,13 +598,13 @@ bool PosixCommDriver::EscapeCommFunction(CommHandle handle, std::uint32_t functi
         return false;
     }
     switch (function) {
-        case SETDTR:
+        case kSetDtr:
             return SetModemLine(port->fd, TIOCMBIS, TIOCM_DTR);
-        case CLRDTR:
+        case kClrDtr:
             return SetModemLine(port->fd, TIOCMBIC, TIOCM_DTR);
-        case SETRTS:
+        case kSetRts:
             return SetModemLine(port->fd, TIOCMBIS, TIOCM_RTS);
-        case CLRRTS:
+        case kClrRts:
             return SetModemLine(port->fd, TIOCMBIC, TIOCM_RTS);
         default:
             return false;
@@ -655,12 +655,12 @@ Step TransferOnce(std::shared_mutex& lineMutex, const std::atomic<bool>& release
 }
 
 bool ReadReturnsAtOnce(const CommTimeouts& timeouts) {
-    return timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+    return timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == 0 &&
            timeouts.ReadTotalTimeoutConstant == 0;
 }
 
 std::uint64_t TotalTimeout(std::uint32_t multiplier, std::uint32_t constant, std::uint32_t count) {
-    if (multiplier == MAXDWORD) {
+    if (multiplier == kMaxDword) {
         return constant;  // "any byte or the constant", in the old model's reading
     }
     return static_cast<std::uint64_t>(multiplier) * count + constant;

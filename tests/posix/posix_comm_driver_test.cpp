@@ -114,7 +114,7 @@ protected:
     // Arms a wait for received characters; the first wait returns for the mask change itself.
     void ArmWait() {
         std::uint32_t events = 99;
-        ASSERT_TRUE(driver_.SetCommMask(handle_, EV_RXCHAR));
+        ASSERT_TRUE(driver_.SetCommMask(handle_, kEvRxChar));
         ASSERT_TRUE(driver_.WaitCommEvent(handle_, &events));
         ASSERT_EQ(events, 0u);
     }
@@ -175,11 +175,11 @@ TEST_F(PosixDriverTest, RefusedLineSettingsFailAndChangeNothing) {
     ASSERT_TRUE(driver_.GetCommState(handle_, &dcb));
     EXPECT_EQ(dcb.BaudRate, 38400u);
     DCB slow = LineSettings(9600);
-    slow.StopBits = TWOSTOPBITS;
+    slow.StopBits = kTwoStopBits;
     ASSERT_TRUE(driver_.SetCommState(handle_, slow));
     ASSERT_TRUE(driver_.GetCommState(handle_, &dcb));
     EXPECT_EQ(dcb.BaudRate, 9600u);
-    EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
+    EXPECT_EQ(dcb.StopBits, kTwoStopBits);
 }
 
 TEST_F(PosixDriverTest, OpensRawWithoutFlowControlAndRestoresTheTerminalOnClose) {
@@ -235,7 +235,7 @@ TEST_F(PosixDriverTest, ReleaseAllPortsLeavesTheLineAsFoundAndRefusesLaterCalls)
 
     EXPECT_FALSE(driver_.SetCommState(handle_, LineSettings()));
     EXPECT_FALSE(driver_.PurgeComm(handle_, 15));
-    EXPECT_FALSE(driver_.EscapeCommFunction(handle_, SETDTR));
+    EXPECT_FALSE(driver_.EscapeCommFunction(handle_, kSetDtr));
     OverlappedBlock block;
     std::uint32_t done = 0;
     EXPECT_EQ(driver_.WriteFile(handle_, "AT\r", 3, &done, &block), IoStatus::Failed);
@@ -317,7 +317,7 @@ TEST_F(PosixDriverTest, WritesReachTheDeviceAndReceivedBytesAreReportedCountedAn
 
     ArmWait();
     EXPECT_THAT(Wait([this] { EXPECT_EQ(::write(master_, "OK\0\r\n", 5), 5); }),
-                FieldsAre(true, EV_RXCHAR, Ge(20ms)));
+                FieldsAre(true, kEvRxChar, Ge(20ms)));
     EXPECT_EQ(AwaitQueued(5), 5u);
     char buffer[4] = {};
     ASSERT_EQ(driver_.ReadFile(handle_, buffer, 3, &done, &block), IoStatus::Finished);
@@ -351,7 +351,7 @@ TEST_F(PosixDriverTest, CloseWakesAWaiterWithFailureAndReleasesTheDevice) {
     EXPECT_THAT(Wait([this] { EXPECT_TRUE(driver_.CloseHandle(handle_)); }),
                 FieldsAre(false, _, Ge(20ms)));
     EXPECT_FALSE(driver_.CloseHandle(handle_));
-    EXPECT_FALSE(driver_.SetCommMask(handle_, EV_RXCHAR));  // a stale handle reaches nothing
+    EXPECT_FALSE(driver_.SetCommMask(handle_, kEvRxChar));  // a stale handle reaches nothing
     const CommHandle stale = handle_;
     handle_ = driver_.CreateFile("COM1");
     EXPECT_NE(handle_, kInvalidHandleValue);

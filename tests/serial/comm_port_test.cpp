@@ -72,8 +72,8 @@ TEST(CommPortTest, ConfigureSetsTheLineAndKeepsTheFieldsTheDriverReported) {
     EXPECT_EQ((Fields{d.DCBlength, d.BaudRate, d.ByteSize, d.Parity, d.StopBits, d.fBinary,
                       d.fParity, d.fOutxDsrFlow, d.fDtrControl, d.fOutxCtsFlow, d.fRtsControl,
                       d.XonLim, d.XoffLim, d.XonChar, d.XoffChar}),
-              (Fields{28, 38400, 8, NOPARITY, ONESTOPBIT, 1, 1, 0, DTR_CONTROL_ENABLE, 0,
-                      RTS_CONTROL_ENABLE, 100, 100, 0x11, 0x07}));
+              (Fields{28, 38400, 8, kNoParity, kOneStopBit, 1, 1, 0, kDtrControlEnable, 0,
+                      kRtsControlEnable, 100, 100, 0x11, 0x07}));
     // As the fake driver reported them.
     EXPECT_EQ((Fields{d.fDsrSensitivity, d.fTXContinueOnXoff, d.fOutX, d.fInX, d.fErrorChar,
                       d.fNull, d.fAbortOnError, d.ErrorChar, d.EofChar, d.EvtChar}),
