@@ -1,22 +1,23 @@
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
-#include <streambuf>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/program_state.h"
 #include "app/setup_app.h"
+#ifdef _WIN32
+#include "serial/win32_comm_driver.h"
+#include "serial/win32_process_signals.h"
+#else
 #include "serial/posix_comm_driver.h"
 #include "serial/posix_process_signals.h"
 #include "settings/port_devices.h"
+#endif
 #include "settings/profile_file.h"
 #include "settings/settings_path.h"
+#include "ui/console_input.h"
 #include "ui/console_presenter.h"
 #include "ui/window_services.h"
 #ifdef COUNTRYSET_HAVE_QT
@@ -24,46 +25,6 @@
 #endif
 
 using namespace countryset;
-
-namespace {
-
-// The console's input, ending as soon as its output can no longer be seen (stdout closed, or a
-// pager quit): the dialog then ends as cancelled instead of acting on lines typed blind.
-class ConsoleInput : public std::streambuf {
-protected:
-    int_type underflow() override {
-        for (;;) {
-            if (!std::cout.good()) {
-                return traits_type::eof();
-            }
-            pollfd entries[2] = {{STDIN_FILENO, POLLIN, 0}, {STDOUT_FILENO, 0, 0}};
-            if (::poll(entries, 2, -1) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return traits_type::eof();
-            }
-            if ((entries[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ||
-                entries[0].revents == 0) {
-                return traits_type::eof();
-            }
-            const ssize_t got = ::read(STDIN_FILENO, m_buffer, sizeof m_buffer);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                return traits_type::eof();
-            }
-            setg(m_buffer, m_buffer, m_buffer + got);
-            return traits_type::to_int_type(m_buffer[0]);
-        }
-    }
-
-private:
-    char m_buffer[256];
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const std::string executable = ExecutablePath();
@@ -88,9 +49,14 @@ int main(int argc, char** argv) {
     ProgramState state;
     state.appName = appName;
     ProfileFile profile;
+#ifdef _WIN32
+    // COMn is the system's own device name there; the settings file maps no ports.
+    Win32CommDriver driver;
+#else
     PosixCommDriver driver([&](std::string_view portName) {
         return PortDevicePath(profile, state.settingsPath, portName);
     });
+#endif
     // Before any other thread starts: the watcher and the toolkit's threads inherit the mask.
     ProcessSignals signals([&driver] { driver.ReleaseAllPorts(); });
 
@@ -110,8 +76,8 @@ int main(int argc, char** argv) {
         }
     }
 #endif
-    ConsoleInput consoleBuffer;
-    std::istream consoleInput(&consoleBuffer);
+    const std::unique_ptr<std::streambuf> consoleBuffer = MakeConsoleInput();
+    std::istream consoleInput(consoleBuffer.get());
     if (presenter == nullptr) {
         presenter = std::make_unique<ConsolePresenter>(consoleInput, std::cout);
     }
