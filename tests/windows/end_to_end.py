@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""countryset.exe under Wine against the modem simulator behind a COM port.
+
+The Windows program runs in a folder of its own (with a non-ASCII name, so its paths go through
+the wide-character API) beside its settings file; the Linux simulator's pseudo-terminal stands
+behind COM5 through the Wine prefix's port links (tests/windows/wine-run). Each case checks what
+the modem received, what the operator was told, the exit status, and the settings file byte for
+byte.
+
+Usage: end_to_end.py WINE_RUN PREFIX COUNTRYSET_EXE MODEMSIM SAMPLE_SETTINGS
+"""
+import fcntl
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+WINE_RUN, PREFIX, PROGRAM, MODEMSIM, SAMPLE = sys.argv[1:6]
+PORTS = os.path.join(os.path.dirname(PREFIX), "wine-ports")
+MODEM_PORT = 5  # COM5; the driver's own tests use COM3 and COM4
+
+SUCCESS = "Country set successfully."
+CANT_FIND = "Can't find modem at the selected COM port."
+CANT_INIT = "Can't initialise modem at the selected COM port."
+CANT_SET = "Can't perform country setting on this model modem!"
+
+
+def settings_text(current_set, current_com):
+    """The sample settings as a Windows editor saves them (CRLF), with a stored choice."""
+    with open(SAMPLE, "rb") as sample:
+        lines = sample.read().replace(b"\r\n", b"\n").split(b"\n")
+    out = []
+    for line in lines:
+        if line.startswith(b"CurrentSet="):
+            line = b"CurrentSet=%d" % current_set
+        elif line.startswith(b"CurrentCOM="):
+            line = b"CurrentCOM=%d" % current_com
+        out.append(line)
+    return b"\r\n".join(out)
+
+
+class Modem:
+    """The simulator with its device linked where Wine looks for COMn."""
+
+    def __init__(self, folder, *options):
+        self.link = os.path.join(PORTS, "COM%d" % MODEM_PORT)
+        self.log = os.path.join(folder, "modem.log")
+        os.makedirs(PORTS, exist_ok=True)
+        # One user of a port at a time, whichever test suite it belongs to.
+        self.lock = open(self.link + ".lock", "w")
+        fcntl.flock(self.lock, fcntl.LOCK_EX)
+        self.process = subprocess.Popen(
+            [MODEMSIM, "--link", self.link, "--log", self.log, *options],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        # The simulator prints its device once the link stands.
+        if not self.process.stdout.readline():
+            raise RuntimeError("the modem simulator did not start")
+
+    def received(self):
+        with open(self.log, "rb") as log:
+            return log.read()
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=30)
+        self.lock.close()
+
+
+class WindowsProgramTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="countryset-wine-Länder-")
+        self.program = os.path.join(self.folder, "countryset.exe")
+        shutil.copyfile(PROGRAM, self.program)
+        self.settings = os.path.join(self.folder, "countryset.DAT")
+        self.modem = None
+
+    def tearDown(self):
+        if self.modem:
+            self.modem.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def start_modem(self, *options):
+        self.modem = Modem(self.folder, *options)
+
+    def write_settings(self, current_set=0, current_com=MODEM_PORT - 1):
+        text = settings_text(current_set, current_com)
+        with open(self.settings, "wb") as f:
+            f.write(text)
+        return text
+
+    def read_settings(self):
+        with open(self.settings, "rb") as f:
+            return f.read()
+
+    def run_program(self, typed):
+        done = subprocess.run([WINE_RUN, PREFIX, self.program, "--console"],
+                              input=typed.encode(), capture_output=True, timeout=120)
+        return done.returncode, done.stdout.decode(errors="replace")
+
+    def test_a_chosen_country_is_sent_checked_and_stored(self):
+        self.start_modem()
+        self.write_settings()
+        code, out = self.run_program("12\n\n\n")  # Germany, OK, dismiss the message
+        self.assertEqual(code, 0, out)
+        self.assertIn(SUCCESS, out)
+        self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=42\r")
+        self.assertEqual(self.read_settings(), settings_text(11, MODEM_PORT - 1))
+
+    def test_modem_faults_are_told_and_the_file_stays_as_it_was(self):
+        for option, message in (("--silent", CANT_INIT), ("--error-gci", CANT_SET)):
+            with self.subTest(option=option):
+                self.start_modem(option)
+                before = self.write_settings(current_set=3)
+                code, out = self.run_program("\n\n\n")
+                self.assertEqual(code, 1, out)
+                self.assertIn(message, out)
+                self.assertNotIn(SUCCESS, out)
+                self.assertEqual(self.read_settings(), before)
+                self.modem.stop()
+                self.modem = None
+
+    def test_a_missing_port_sends_nothing(self):
+        # COM1 cannot be opened at all; COM2 opens under Wine but is no serial line.
+        for port in (1, 2):
+            with self.subTest(port=port):
+                before = self.write_settings(current_com=port - 1)
+                code, out = self.run_program("\n\n\n")
+                self.assertEqual(code, 1, out)
+                self.assertIn(CANT_FIND, out)
+                self.assertEqual(self.read_settings(), before)
+
+
+if __name__ == "__main__":
+    for path in (PROGRAM, MODEMSIM, SAMPLE):
+        if not os.path.exists(path):
+            print("end_to_end.py: %s is missing (the simulator comes from the default preset's "
+                  "build: cmake --build --preset default)" % path, file=sys.stderr)
+            sys.exit(1)
+    unittest.main(argv=sys.argv[:1], verbosity=2)
