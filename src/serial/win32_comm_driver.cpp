@@ -427,6 +427,7 @@ bool Win32CommDriver::WaitCommEvent(CommHandle handle, std::uint32_t* events) {
                 return Rest::Elapsed;
         }
     };
+    unsigned emptyWakes = 0;
     for (;;) {
         const ULONGLONG began = ::GetTickCount64();
         switch (rest(0)) {
@@ -501,16 +502,28 @@ bool Win32CommDriver::WaitCommEvent(CommHandle handle, std::uint32_t* events) {
             reported = got;
             return true;
         }
-        // A wake with nothing to show: wait out the idle bound before asking the system again.
-        const ULONGLONG spent = ::GetTickCount64() - began;
-        if (spent < kIdleRewaitMs) {
-            switch (rest(static_cast<DWORD>(kIdleRewaitMs - spent))) {
+        // A wake with nothing to show: asking the system again at once would spin.
+        const ULONGLONG restMs = std::min<ULONGLONG>(
+            ULONGLONG{kIdleRewaitMs} << std::min(emptyWakes, 9u), kIdleRestMaxMs);
+        ++emptyWakes;
+        for (ULONGLONG now = ::GetTickCount64(); now - began < restMs; now = ::GetTickCount64()) {
+            switch (rest(
+                static_cast<DWORD>(std::min<ULONGLONG>(kIdlePollMs, restMs - (now - began))))) {
                 case Rest::MaskChanged:
                     return true;
                 case Rest::Released:
                     return false;
                 case Rest::Elapsed:
                     break;
+            }
+            std::shared_lock line(lineMutex_);
+            if (port->closed.load(std::memory_order_acquire)) {
+                return false;
+            }
+            got = port->QueuedEvents();
+            if (got != 0) {
+                reported = got;
+                return true;
             }
         }
     }

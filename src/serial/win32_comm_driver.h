@@ -32,9 +32,13 @@ public:
     // the process. Safe against calls in progress on other threads.
     void ReleaseAllPorts();
 
-    // When waits keep completing with nothing to report (Wine on a pseudo-terminal), the next
-    // one starts no sooner than this after the last began, so an idle watcher does not spin.
+    // When waits keep completing with nothing to report (Wine on a pseudo-terminal, where a
+    // wait also costs CPU while it lasts), WaitCommEvent rests between them: kIdleRewaitMs
+    // after the first empty wake, twice as long after each further one up to kIdleRestMaxMs,
+    // looking at the input queue every kIdlePollMs meanwhile so bytes are not missed.
     static constexpr std::uint32_t kIdleRewaitMs = 15;
+    static constexpr std::uint32_t kIdleRestMaxMs = 4000;
+    static constexpr std::uint32_t kIdlePollMs = 25;
     // How long WaitCommEvent rests after the system refused to start a wait.
     static constexpr std::uint32_t kErrorPauseMs = 100;
 
