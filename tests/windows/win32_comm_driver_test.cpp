@@ -6,6 +6,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <string>
@@ -14,6 +15,7 @@
 #include "seams/recording_message_boxes.h"
 #include "serial/collect_reply.h"
 #include "serial/modem_attach.h"
+#include "serial/win32_process_signals.h"
 
 namespace countryset {
 namespace {
@@ -230,6 +232,24 @@ TEST_F(WithModem, ReadsOnlyWhatIsQueued) {
     EXPECT_EQ(got, probeReply);
     EXPECT_FALSE(readBlock_.pending);
     EXPECT_TRUE(driver_.CloseHandle(handle));
+}
+
+// Run by ctrl-c-releases, which sends the Linux SIGINT that Wine turns into Ctrl+C: the
+// release runs, leaves the port refusing every call, and the process ends as Ctrl+C ends it.
+TEST_F(WithModem, CtrlCReleasesThePortsThenEndsTheProcess) {
+    const CommHandle handle = OpenConfigured();
+    ASSERT_NE(handle, kInvalidHandleValue);
+    ProcessSignals signals([&] {
+        driver_.ReleaseAllPorts();
+        const bool refused = !driver_.SetCommMask(handle, kEvRxChar) &&
+                             driver_.CreateFile(port_) == kInvalidHandleValue;
+        std::fputs(refused ? "ports released\n" : "a released port still answers\n", stdout);
+        std::fflush(stdout);
+    });
+    std::fputs("waiting for Ctrl+C\n", stdout);
+    std::fflush(stdout);
+    std::this_thread::sleep_for(60s);
+    FAIL() << "no Ctrl+C came within 60 s";
 }
 
 }  // namespace
