@@ -133,7 +133,7 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
     std::set<std::string> reached;
     std::vector<std::string> freePorts;
 
-    out << "Port  Device                          Exists  Serial  Held\n";
+    out << "Port  Device                          Exists  Serial   Held\n";
     for (int n = 1; n <= 8; ++n) {
         const std::string port = "COM" + std::to_string(n);
         const std::string device = PortDevicePath(profile, settingsPath, port);
@@ -151,7 +151,7 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
             return text;
         };
         out << port << "  " << pad(VisibleText(device), 30) << "  "
-            << pad(kind == Kind::Missing ? "no" : "yes", 6) << "  " << pad(serial, 6) << "  "
+            << pad(kind == Kind::Missing ? "no" : "yes", 6) << "  " << pad(serial, 7) << "  "
             << held << "\n";
         if (kind == Kind::Missing) {
             freePorts.push_back(port);
