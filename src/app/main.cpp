@@ -24,6 +24,7 @@
 #include "settings/settings_path.h"
 #include "ui/console_input.h"
 #include "ui/console_presenter.h"
+#include "ui/shown_text.h"
 #include "ui/window_services.h"
 #ifdef COUNTRYSET_HAVE_QT
 #include "ui/qt/qt_module_loader.h"
@@ -45,7 +46,8 @@ int main(int argc, char** argv) {
             std::cout << VersionText();
             return 0;
         case CommandLine::Action::UsageError:
-            std::cerr << appName << ": " << commandLine.error << "\n" << UsageText(appName);
+            std::cerr << appName << ": " << VisibleText(commandLine.error) << "\n"
+                      << UsageText(appName);
             return 2;
         case CommandLine::Action::Run:
             break;
@@ -69,8 +71,8 @@ int main(int argc, char** argv) {
     if (!commandLine.traceFile.empty()) {
         traceFile.open(commandLine.traceFile, std::ios::binary | std::ios::trunc);
         if (!traceFile) {
-            std::cerr << appName << ": cannot write the trace file " << commandLine.traceFile
-                      << "\n";
+            std::cerr << appName << ": cannot write the trace file "
+                      << VisibleText(commandLine.traceFile) << "\n";
             return 2;
         }
     }
