@@ -142,7 +142,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         }
     }
     if (optind < argc) {
-        return UsageError("unexpected argument '" +
+        return UsageError("unknown argument '" +
                           std::string(args[static_cast<std::size_t>(optind)]) + "'");
     }
     if (modes > 1) {

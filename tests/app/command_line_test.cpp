@@ -79,7 +79,7 @@ TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
         {{"--port", "COM2"}, "--port goes with --country or --query"},
         {{"--list-ports", "--port", "COM2"}, "--port goes with --country or --query"},
         {{"--query", "--country", "Spain"}, "--country, --query and --list-ports go one at a time"},
-        {{"Spain"}, "unexpected argument 'Spain'"},
+        {{"Spain"}, "unknown argument 'Spain'"},
     };
     for (const auto& [args, error] : cases) {
         const CommandLine line = Parse(args);
