@@ -1,8 +1,9 @@
-#include <windows.h>
+#include "app/port_list.h"
 
 #include <string>
 
-#include "app/port_list.h"
+// After our own headers: its macros would rename the profile operations they declare.
+#include <windows.h>
 
 namespace countryset {
 
