@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -11,6 +10,7 @@
 #include "app/program_state.h"
 #include "app/query_run.h"
 #include "app/setup_app.h"
+#include "app/trace_file.h"
 #ifdef _WIN32
 #include "serial/win32_comm_driver.h"
 #include "serial/win32_process_signals.h"
@@ -67,17 +67,17 @@ int main(int argc, char** argv) {
     // Before any other thread starts: the watcher and the toolkit's threads inherit the mask.
     ProcessSignals signals([&driver] { driver.ReleaseAllPorts(); });
 
-    std::ofstream traceFile;
+    std::unique_ptr<std::ostream> traceFile;
     if (!commandLine.traceFile.empty()) {
-        traceFile.open(commandLine.traceFile, std::ios::binary | std::ios::trunc);
-        if (!traceFile) {
+        std::string problem;
+        traceFile = OpenTraceFile(commandLine.traceFile, &problem);
+        if (traceFile == nullptr) {
             std::cerr << appName << ": cannot write the trace file "
-                      << VisibleText(commandLine.traceFile) << "\n";
+                      << VisibleText(commandLine.traceFile) << ": " << problem << "\n";
             return 2;
         }
     }
-    std::ostream& traceOut =
-        traceFile.is_open() ? static_cast<std::ostream&>(traceFile) : std::cerr;
+    std::ostream& traceOut = traceFile != nullptr ? *traceFile : std::cerr;
     TraceCommDriver traceDriver(driver, traceOut);
     CommDriver& commDriver = commandLine.trace ? static_cast<CommDriver&>(traceDriver) : driver;
 

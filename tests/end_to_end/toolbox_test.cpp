@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -182,6 +183,25 @@ TEST_F(ToolboxTest, TraceHoldsEveryByteOfTheRun) {
     EXPECT_EQ(sent, modem_->Received());
     EXPECT_EQ(received, ReadFileBytes(folder_.Dir() + "/sent.log").value_or("?"));
     EXPECT_EQ(received, "ATZE1\r\r\nOK\r\nAT+GCI=00\r\r\nOK\r\n");
+}
+
+// Run as root in a folder other users can write, a trace path must not lead anywhere else: a
+// link planted there, or a FIFO that would hold the run, is refused and left as it was.
+TEST_F(ToolboxTest, TraceFileIsNeverALinkOrAFifo) {
+    StartModem();
+    const std::string victim = folder_.Dir() + "/victim";
+    WriteFileBytes(victim, "keep me");
+    ASSERT_EQ(::symlink(victim.c_str(), (folder_.Dir() + "/link.txt").c_str()), 0);
+    ASSERT_EQ(::mkfifo((folder_.Dir() + "/fifo.txt").c_str(), 0600), 0);
+    for (const char* name : {"link.txt", "fifo.txt"}) {
+        const ProgramResult result =
+            RunDetached({"--country", "Japan", "--trace=" + folder_.Dir() + "/" + name});
+        EXPECT_EQ(result.exitCode, 2) << name << result.err;
+        EXPECT_THAT(result.err, HasSubstr("cannot write the trace file")) << name;
+    }
+    EXPECT_EQ(ReadFileBytes(victim), "keep me");
+    EXPECT_EQ(modem_->Received(), "");
+    EXPECT_EQ(folder_.ReadSettings(), settings_);
 }
 
 // A folder of stand-ins for /dev: a COM port on the simulator (one held the way our driver holds
