@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <span>
 #include <string>
 
 #include "app/gci_reply.h"
+#include "app/main_dlg.h"
 #include "serial/comm_port.h"
 #include "serial/modem_attach.h"
 #include "serial/trace_comm_driver.h"
@@ -60,42 +60,63 @@ std::string CodeText(std::uint8_t code) {
 
 }  // namespace
 
-int RunQuery(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
-             WindowServices& services, const ChoicePresenter& presenter, std::ostream& out) {
+namespace {
+
+// The main window with the query in place of the country setting: its creation makes the port
+// object and the receive ring as for a run, with the same failures told the same way.
+class QueryWindow : public CMainDlg {
+public:
+    QueryWindow(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
+                WindowServices& services, const ChoicePresenter& presenter, std::ostream& out)
+        : CMainDlg(state, profile, driver, services),
+          m_state(state),
+          m_profile(profile),
+          m_services(services),
+          m_presenter(presenter),
+          m_out(out) {}
+
+    int Status() const { return m_status; }
+
+protected:
+    bool OnInitDialog() override {
+        CDialog::OnInitDialog();
+        m_status = Query();
+        EndDialog(IDCANCEL);
+        return false;
+    }
+
+private:
+    int Query();
+
+    ProgramState& m_state;
+    PrivateProfile& m_profile;
+    WindowServices& m_services;
+    const ChoicePresenter& m_presenter;
+    std::ostream& m_out;
+    int m_status = 1;
+};
+
+int QueryWindow::Query() {
     {
-        CCountryDlg dlg(profile, state.settingsPath, state.country);
+        CCountryDlg dlg(m_profile, m_state.settingsPath, m_state.country);
         dlg.DoModal();
     }
-    if (!presenter.UsageProblem().empty()) {
+    if (!m_presenter.UsageProblem().empty()) {
         return 2;
     }
-
-    CCommPort port(driver, services);
-    state.ringStorage = state.allocateRing(ReceiveRing::kSlots);
-    if (!state.ringStorage) {
-        services.AfxMessageBox("Out of memory");
+    m_state.chosenPortPosition = m_presenter.PortPosition();
+    SelectPortNumber();
+    if (!AttachModem()) {
         return 1;
     }
-    if (!port.CreatePortState()) {
-        services.AfxMessageBox("Out of Memory");
-        return 1;
-    }
-    state.ring = std::make_unique<ReceiveRing>(state.ringStorage.get());
-    const int position = presenter.PortPosition();
-    port.State()->byPortNumber =
-        position >= 0 && position <= 7 ? static_cast<std::uint8_t>(position + 1) : std::uint8_t{1};
-    if (!AttachModem(port, *state.ring, std::span(state.ReplyBuffer), services)) {
-        return 1;
-    }
-
-    const std::string currentReply = Ask(port, *state.ring, kCurrentCountryQuery);
+    const std::string currentReply = Ask(Port(), *m_state.ring, kCurrentCountryQuery);
     const GciReply current = ParseCurrentCountry(currentReply, kCurrentCountryQuery);
-    const std::string supportedReply = Ask(port, *state.ring, kSupportedCountriesQuery);
+    const std::string supportedReply = Ask(Port(), *m_state.ring, kSupportedCountriesQuery);
     const GciReply supported = ParseSupportedCountries(supportedReply, kSupportedCountriesQuery);
 
     // The offered list in its own order, each position with the code of the row it shows.
-    const CountryDialogState& table = state.country;
-    const std::vector<std::string>& names = presenter.OfferedNames();
+    const CountryDialogState& table = m_state.country;
+    const std::vector<std::string>& names = m_presenter.OfferedNames();
     auto codeAt = [&](std::size_t pos) -> std::string {
         if (pos >= static_cast<std::size_t>(table.rows)) {
             return {};
@@ -112,12 +133,12 @@ int RunQuery(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
                 named += (named.empty() ? "" : " / ") + VisibleText(names[pos]);
             }
         }
-        out << "Current country: "
-            << (named.empty() ? CodeText(current.current) + " (not in the settings file)"
-                              : named + " (" + CodeText(current.current) + ")")
-            << "\n";
+        m_out << "Current country: "
+              << (named.empty() ? CodeText(current.current) + " (not in the settings file)"
+                                : named + " (" + CodeText(current.current) + ")")
+              << "\n";
     } else {
-        services.AfxMessageBox(Failure(kCurrentCountryQuery, currentReply, current));
+        m_services.AfxMessageBox(Failure(kCurrentCountryQuery, currentReply, current));
         status = 1;
     }
 
@@ -135,14 +156,24 @@ int RunQuery(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
                                             : "  ?    ") +
                      VisibleText(names[pos]) + " (" + VisibleText(code) + ")\n";
         }
-        out << "Offered countries the modem supports: " << taken << " of " << names.size() << "\n"
-            << lines;
+        m_out << "Offered countries the modem supports: " << taken << " of " << names.size() << "\n"
+              << lines;
     } else {
-        services.AfxMessageBox(Failure(kSupportedCountriesQuery, supportedReply, supported));
+        m_services.AfxMessageBox(Failure(kSupportedCountriesQuery, supportedReply, supported));
         status = 1;
     }
-    out.flush();
+    m_out.flush();
     return status;
+}
+
+}  // namespace
+
+int RunQuery(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
+             WindowServices& services, const ChoicePresenter& presenter, std::ostream& out) {
+    QueryWindow window(state, profile, driver, services, presenter, out);
+    window.DoModal();
+    // A main window that could not be created has told why.
+    return window.Status();
 }
 
 }  // namespace countryset
