@@ -38,6 +38,10 @@ foreach(page countryset.1 countryset-modemsim.1)
 endforeach()
 add_custom_target(countryset_man_pages ALL DEPENDS ${built_pages})
 
+# Completes options, COM ports and the installed settings file's country names.
+install(FILES data/countryset.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME countryset)
+
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The pristine sample, to compare with or to start over from.
 install(FILES data/countryset.DAT DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

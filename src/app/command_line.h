@@ -1,5 +1,5 @@
-// The program takes no arguments for its job; these only ask for help, the version, or the
-// text console.
+// The command line: without options the dialog run; the other modes serve scripts and service
+// benches. Parsed with getopt_long, so options read as they do in the neighbouring tools.
 #pragma once
 
 #include <string>
@@ -8,9 +8,17 @@ namespace countryset {
 
 struct CommandLine {
     enum class Action { Run, Help, Version, UsageError };
+    // What a Run does: the operator's dialog, a scripted run, reading a modem, or the ports.
+    enum class Mode { Dialog, Country, Query, ListPorts };
+
     Action action = Action::Run;
-    bool console = false;  // --console: the text console even when a display is available
-    std::string error;     // for UsageError: what was wrong
+    Mode mode = Mode::Dialog;
+    bool console = false;   // --console: the text console even when a display is available
+    std::string country;    // --country: the name as given
+    std::string port;       // --port, as "COM1".."COM8"; empty: the stored port
+    bool trace = false;     // --trace
+    std::string traceFile;  // --trace=FILE; empty: standard error
+    std::string error;      // for UsageError: what was wrong
 };
 
 CommandLine ParseCommandLine(int argc, const char* const* argv);

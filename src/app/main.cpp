@@ -4,9 +4,13 @@
 #include <memory>
 #include <string>
 
+#include "app/choice_presenter.h"
 #include "app/command_line.h"
+#include "app/port_list.h"
 #include "app/program_state.h"
+#include "app/query_run.h"
 #include "app/setup_app.h"
+#include "app/trace_file.h"
 #ifdef _WIN32
 #include "serial/win32_comm_driver.h"
 #include "serial/win32_process_signals.h"
@@ -15,10 +19,12 @@
 #include "serial/posix_process_signals.h"
 #include "settings/port_devices.h"
 #endif
+#include "serial/trace_comm_driver.h"
 #include "settings/profile_file.h"
 #include "settings/settings_path.h"
 #include "ui/console_input.h"
 #include "ui/console_presenter.h"
+#include "ui/shown_text.h"
 #include "ui/window_services.h"
 #ifdef COUNTRYSET_HAVE_QT
 #include "ui/qt/qt_module_loader.h"
@@ -40,7 +46,8 @@ int main(int argc, char** argv) {
             std::cout << VersionText();
             return 0;
         case CommandLine::Action::UsageError:
-            std::cerr << appName << ": " << commandLine.error << "\n" << UsageText(appName);
+            std::cerr << appName << ": " << VisibleText(commandLine.error) << "\n"
+                      << UsageText(appName);
             return 2;
         case CommandLine::Action::Run:
             break;
@@ -59,6 +66,44 @@ int main(int argc, char** argv) {
 #endif
     // Before any other thread starts: the watcher and the toolkit's threads inherit the mask.
     ProcessSignals signals([&driver] { driver.ReleaseAllPorts(); });
+
+    std::unique_ptr<std::ostream> traceFile;
+    if (!commandLine.traceFile.empty()) {
+        std::string problem;
+        traceFile = OpenTraceFile(commandLine.traceFile, &problem);
+        if (traceFile == nullptr) {
+            std::cerr << appName << ": cannot write the trace file "
+                      << VisibleText(commandLine.traceFile) << ": " << problem << "\n";
+            return 2;
+        }
+    }
+    std::ostream& traceOut = traceFile != nullptr ? *traceFile : std::cerr;
+    TraceCommDriver traceDriver(driver, traceOut);
+    CommDriver& commDriver = commandLine.trace ? static_cast<CommDriver&>(traceDriver) : driver;
+
+    if (commandLine.mode != CommandLine::Mode::Dialog) {
+        // No operator: the dialog is answered from the command line, each message is one line
+        // on stderr, and nothing ever waits for input, so no terminal is needed.
+        ChoicePresenter presenter(commandLine.country, commandLine.port, std::cerr, appName);
+        WindowServices services(appName, presenter);
+        int status = 1;
+        if (commandLine.mode == CommandLine::Mode::Country) {
+            CSetupApp app(state, profile, commDriver, services);
+            app.InitInstance(executable);
+            status = app.CountrySet() ? 0 : 1;
+        } else if (CSetupApp app(state, profile, commDriver, services);
+                   app.FindSettings(executable)) {
+            status = commandLine.mode == CommandLine::Mode::Query
+                         ? RunQuery(state, profile, commDriver, services, presenter, std::cout)
+                         : ListPorts(profile, state.settingsPath, std::cout);
+        }
+        services.FlushPendingMessages();
+        if (!presenter.UsageProblem().empty()) {
+            std::cerr << appName << ": " << presenter.UsageProblem() << "\n";
+            return 2;
+        }
+        return status;
+    }
 
     std::unique_ptr<Presenter> presenter;
 #ifdef COUNTRYSET_HAVE_QT
@@ -85,7 +130,7 @@ int main(int argc, char** argv) {
 
     bool countrySet = false;
     {
-        CSetupApp app(state, profile, driver, services);
+        CSetupApp app(state, profile, commDriver, services);
         app.InitInstance(executable);
         countrySet = app.CountrySet();
     }

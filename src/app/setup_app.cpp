@@ -10,6 +10,23 @@ CSetupApp::CSetupApp(ProgramState& state, PrivateProfile& profile, CommDriver& d
     : m_state(state), m_profile(profile), m_driver(driver), m_services(services) {}
 
 bool CSetupApp::InitInstance(std::string_view executablePath) {
+    if (!FindSettings(executablePath)) {
+        return false;
+    }
+
+    {
+        CMainDlg dlg(m_state, m_profile, m_driver, m_services);
+        m_pMainWnd = &dlg;
+        m_services.SetMainWnd(&dlg);
+        dlg.DoModal();
+        m_countrySet = dlg.CountrySet();
+        m_services.SetMainWnd(nullptr);
+        m_pMainWnd = nullptr;
+    }
+    return false;
+}
+
+bool CSetupApp::FindSettings(std::string_view executablePath) {
     if (executablePath.empty()) {
         // Guessing (the current folder, the command's name) could read and later write some
         // other file: refuse to start.
@@ -36,16 +53,7 @@ bool CSetupApp::InitInstance(std::string_view executablePath) {
         return false;
     }
 
-    {
-        CMainDlg dlg(m_state, m_profile, m_driver, m_services);
-        m_pMainWnd = &dlg;
-        m_services.SetMainWnd(&dlg);
-        dlg.DoModal();
-        m_countrySet = dlg.CountrySet();
-        m_services.SetMainWnd(nullptr);
-        m_pMainWnd = nullptr;
-    }
-    return false;
+    return true;
 }
 
 }  // namespace countryset

@@ -19,6 +19,9 @@ public:
 
     // Start-up, the main window's modal run, and its end. Returns false: the program ends.
     bool InitInstance(std::string_view executablePath);
+    // Start-up's first part, for the modes that read the settings without the main window: the
+    // settings path, and whether the file can be read. False, told to the operator, when not.
+    bool FindSettings(std::string_view executablePath);
 
     // Whether the run set the country on the modem.
     bool CountrySet() const { return m_countrySet; }

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <bitset>
 #include <chrono>
 #include <fstream>
 #include <optional>
@@ -53,6 +54,45 @@ TEST(ModemDialogueTest, AnswersEachCommandByteExact) {
     const std::string list = ModemDialogue(ModemSimOptions{}).Receive("AT+GCI=?\r");
     EXPECT_EQ(list.rfind("AT+GCI=?\r\r\n+GCI: (00,07,09,0A,", 0), 0u) << list;
     EXPECT_TRUE(list.ends_with(",B4,B5,B8,C5,C6,FE)\r\n" + kOk)) << list;
+}
+
+// The supported set decides both what +GCI=? reports, in the form it was given, and what +GCI=
+// takes; the query faults change only their own command.
+TEST(ModemDialogueTest, CountryQueriesFollowTheirOptions) {
+    struct Case {
+        const char* name;
+        ModemSimOptions options;
+        std::string input;
+        std::string answer;
+    };
+    auto with = [](void (*set)(ModemSimOptions&)) {
+        ModemSimOptions options;
+        set(options);
+        return options;
+    };
+    const Case cases[] = {
+        {"range form", with([](ModemSimOptions& o) { o.supported = "(00-FF)"; }),
+         "AT+GCI=?\rAT+GCI=01\r", "AT+GCI=?\r\r\n+GCI: (00-FF)\r\n" + kOk + "AT+GCI=01\r" + kOk},
+        {"mixed form", with([](ModemSimOptions& o) { o.supported = "(07,3d-3F,b5)"; }),
+         "AT+GCI=?\rAT+GCI=3E\rAT+GCI=42\rAT+GCI=B5\r",
+         "AT+GCI=?\r\r\n+GCI: (07,3d-3F,b5)\r\n" + kOk + "AT+GCI=3E\r" + kOk + "AT+GCI=42\r" +
+             kError + "AT+GCI=B5\r" + kOk},
+        {"no test command", with([](ModemSimOptions& o) { o.noGciTest = true; }),
+         "AT+GCI=?\rAT+GCI?\r", "AT+GCI=?\r" + kError + "AT+GCI?\r\r\n+GCI: B5\r\n" + kOk},
+        {"own query answer", with([](ModemSimOptions& o) { o.gciAnswer = "+GCI: zz"; }),
+         "AT+GCI?\r", "AT+GCI?\r\r\n+GCI: zz\r\n" + kOk},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ModemDialogue(c.options).Receive(c.input), c.answer) << c.name;
+    }
+
+    std::bitset<256> codes;
+    EXPECT_TRUE(ParseSupportedSet("(00-02,FE)", codes));
+    EXPECT_EQ(codes.count(), 4u);
+    EXPECT_TRUE(codes.test(0xFE));
+    for (const char* bad : {"00-FF", "(0G)", "(05-01)", "(100)", "(07,)"}) {
+        EXPECT_FALSE(ParseSupportedSet(bad, codes)) << bad;
+    }
 }
 
 TEST(ModemDialogueTest, FaultOptionsShapeTheAnswer) {

@@ -1,6 +1,7 @@
 // countryset-modemsim: a V.250 modem on a pseudo-terminal.
 #include <signal.h>
 
+#include <bitset>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,9 @@ constexpr const char* kUsage =
     "  --link PATH          make PATH a symlink to the device (removed on exit)\n"
     "  --state FILE         keep the country of installation in FILE across runs\n"
     "  --log FILE           write every byte received to FILE\n"
+    "  --sent-log FILE      write every byte sent to FILE\n"
+    "  --supported SET      the countries +GCI= takes and +GCI=? reports, as the answer\n"
+    "                       gives them: \"(07,3D,B5)\", \"(00-FF)\" or both mixed\n"
     "  --verbose            timestamped transcript on stderr\n"
     "  --pace               send at the 38400 bit/s byte rate\n"
     "  --release-abandoned  clear an exclusive open that a client left behind\n"
@@ -39,6 +43,8 @@ constexpr const char* kUsage =
     "  --hangup-after N     hang up after sending N bytes\n"
     "  --silent             never answer\n"
     "  --error-gci          answer ERROR to AT+GCI=\n"
+    "  --no-gci-test        answer ERROR to AT+GCI=? (AT+GCI? still answers)\n"
+    "  --gci-answer TEXT    answer AT+GCI? with TEXT (escapes allowed) before OK\n"
     "  --help               this text\n";
 
 template <typename Number>
@@ -69,6 +75,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--error-gci") {
             options.errorGci = true;
             tookValue = false;
+        } else if (arg == "--no-gci-test") {
+            options.noGciTest = true;
+            tookValue = false;
         } else if (arg == "--pace") {
             options.pace = true;
             tookValue = false;
@@ -86,6 +95,14 @@ int main(int argc, char** argv) {
             options.statePath = value;
         } else if (arg == "--log") {
             options.logPath = value;
+        } else if (arg == "--sent-log") {
+            options.sentLogPath = value;
+        } else if (arg == "--supported") {
+            std::bitset<256> codes;
+            options.supported = value;
+            ok = countryset::ParseSupportedSet(value, codes);
+        } else if (arg == "--gci-answer") {
+            options.gciAnswer = countryset::UnescapeArgument(value);
         } else if (arg == "--extra") {
             options.extra = countryset::UnescapeArgument(value);
         } else if (arg == "--delay") {

@@ -153,8 +153,61 @@ std::string UnescapeArgument(std::string_view text) {
 
 // ---------------------------------------------------------------------------------------------
 
+bool ParseSupportedSet(std::string_view text, std::bitset<256>& codes) {
+    codes.reset();
+    if (text.size() < 2 || text.front() != '(' || text.back() != ')') {
+        return false;
+    }
+    text = text.substr(1, text.size() - 2);
+    auto code = [](std::string_view digits, int& value) {
+        value = 0;
+        if (digits.empty() || digits.size() > 2) {
+            return false;
+        }
+        for (char c : digits) {
+            if (HexDigit(c) < 0) {
+                return false;
+            }
+            value = value * 16 + HexDigit(c);
+        }
+        return true;
+    };
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        if (comma != std::string_view::npos && text.empty()) {
+            return false;
+        }
+        const std::size_t dash = item.find('-');
+        int first = 0;
+        int last = 0;
+        if (!(dash == std::string_view::npos
+                  ? code(item, first) && code(item, last)
+                  : code(item.substr(0, dash), first) && code(item.substr(dash + 1), last)) ||
+            first > last) {
+            return false;
+        }
+        for (int c = first; c <= last; ++c) {
+            codes.set(static_cast<std::size_t>(c));
+        }
+    }
+    return true;
+}
+
 ModemDialogue::ModemDialogue(ModemSimOptions options, std::uint8_t country)
-    : options_(std::move(options)), country_(country) {}
+    : options_(std::move(options)), country_(country) {
+    if (!options_.supported.empty() && ParseSupportedSet(options_.supported, supported_)) {
+        supportedText_ = options_.supported;
+        return;
+    }
+    supportedText_ = "(";
+    for (const T35Country& known : kCountries) {
+        supportedText_ += (supportedText_.back() == '(' ? "" : ",") + Hex2(known.code);
+        supported_.set(known.code);
+    }
+    supportedText_ += ")";
+}
 
 std::string ModemDialogue::Receive(std::string_view bytes) {
     std::vector<ModemOutput> out;
@@ -279,14 +332,14 @@ bool ModemDialogue::ExecuteCommands(std::string_view body, std::string& info) {
                 at += 3;
                 if (commands.compare(at, 2, "=?") == 0) {
                     at += 2;
-                    std::string list = "+GCI: (";
-                    for (const T35Country& country : kCountries) {
-                        list += (list.back() == '(' ? "" : ",") + Hex2(country.code);
+                    if (options_.noGciTest) {
+                        return false;
                     }
-                    info += InfoText(list + ")");
+                    info += InfoText("+GCI: " + supportedText_);
                 } else if (commands.compare(at, 1, "?") == 0) {
                     at += 1;
-                    info += InfoText("+GCI: " + Hex2(country_));
+                    info += InfoText(options_.gciAnswer.empty() ? "+GCI: " + Hex2(country_)
+                                                                : options_.gciAnswer);
                 } else if (commands.compare(at, 1, "=") == 0) {
                     at += 1;
                     int value = 0;
@@ -297,8 +350,7 @@ bool ModemDialogue::ExecuteCommands(std::string_view body, std::string& info) {
                             return false;
                         }
                     }
-                    if (digits == 0 || options_.errorGci ||
-                        !IsKnownCountry(static_cast<std::uint8_t>(value))) {
+                    if (digits == 0 || options_.errorGci || !supported_.test(value)) {
                         return false;
                     }
                     country_ = static_cast<std::uint8_t>(value);
@@ -348,6 +400,9 @@ ModemSim::~ModemSim() {
     }
     if (log_ >= 0) {
         ::close(log_);
+    }
+    if (sentLog_ >= 0) {
+        ::close(sentLog_);
     }
     if (linked_) {
         // Only our own link goes; another run may have taken the path over since.
@@ -406,6 +461,13 @@ bool ModemSim::Open(std::string* error) {
         log_ = ::open(options_.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (log_ < 0) {
             return fail(options_.logPath);
+        }
+    }
+    if (!options_.sentLogPath.empty()) {
+        sentLog_ =
+            ::open(options_.sentLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (sentLog_ < 0) {
+            return fail(options_.sentLogPath);
         }
     }
     // Without it, a client that dies holding TIOCEXCL keeps others out until restart.
@@ -582,6 +644,10 @@ bool ModemSim::WriteBytes(std::string_view bytes) {
             continue;
         }
         Transcript("->", bytes.substr(0, static_cast<std::size_t>(written)));
+        if (sentLog_ >= 0) {
+            ssize_t ignored = ::write(sentLog_, bytes.data(), static_cast<std::size_t>(written));
+            (void)ignored;
+        }
         bytes.remove_prefix(static_cast<std::size_t>(written));
         sent_ += written;
         if (options_.pace) {

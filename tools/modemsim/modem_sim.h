@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -22,11 +23,17 @@ struct ModemSimOptions {
     long hangupAfter = -1;  // closes its side after this many bytes sent; negative: never
     bool silent = false;    // never answers at all
     bool errorGci = false;  // answers ERROR to +GCI=
-    bool pace = false;      // sends at the real 38400 bit/s byte rate
-    bool verbose = false;   // timestamped transcript on stderr
-    std::string logPath;    // every byte received, as received
-    std::string statePath;  // keeps the country across runs
-    std::string linkPath;   // symlink to the device
+    // The countries +GCI= takes and +GCI=? reports, written as the answer gives them: a list
+    // "(07,3D,B5)", ranges "(00-FF)" or both. Empty: the T.35 countries below, as a list.
+    std::string supported;
+    bool noGciTest = false;   // answers ERROR to +GCI=? (the query +GCI? still works)
+    std::string gciAnswer;    // this information text instead of "+GCI: <code>" for +GCI?
+    bool pace = false;        // sends at the real 38400 bit/s byte rate
+    bool verbose = false;     // timestamped transcript on stderr
+    std::string logPath;      // every byte received, as received
+    std::string sentLogPath;  // every byte sent, as sent
+    std::string statePath;    // keeps the country across runs
+    std::string linkPath;     // symlink to the device
     // Clears an exclusive open that a client left behind (killed, or gone without TIOCNXCL).
     // Off by default, so that tests see the device as a real client would leave it.
     bool releaseAbandoned = false;
@@ -70,6 +77,8 @@ private:
     std::string InfoText(std::string_view text) const;
 
     ModemSimOptions options_;
+    std::bitset<256> supported_;
+    std::string supportedText_;
     std::uint8_t country_;
     bool echo_ = true;
     bool verbose_ = true;
@@ -119,6 +128,7 @@ private:
     int stop_ = -1;
     int closes_ = -1;  // inotify: a client closed the device
     int log_ = -1;
+    int sentLog_ = -1;
     std::string slavePath_;
     bool linked_ = false;
     long sent_ = 0;
@@ -126,6 +136,10 @@ private:
     std::atomic<bool> hungUp_{false};
     std::thread thread_;
 };
+
+// The codes of a supported-set text ("(07,3D)", "(00-FF)", "(00-0F,B5)"); false when it does
+// not read as one.
+bool ParseSupportedSet(std::string_view text, std::bitset<256>& codes);
 
 // C-style escapes (\r \n \t \\ \xHH) of a command-line argument.
 std::string UnescapeArgument(std::string_view text);

@@ -1,0 +1,15 @@
+// Finding the port: what each of COM1..COM8 opens and whether it could be used, and the serial
+// devices that no port reaches yet. Opens no device and sends nothing.
+#pragma once
+
+#include <ostream>
+
+#include "settings/private_profile.h"
+
+namespace countryset {
+
+// Writes the listing to out; returns the exit status (0). On Linux the environment variable
+// COUNTRYSET_DEV_ROOT, when set, stands in for /dev (for tests that build fake device folders).
+int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out);
+
+}  // namespace countryset

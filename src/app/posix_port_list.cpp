@@ -1,0 +1,206 @@
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/port_list.h"
+#include "settings/port_devices.h"
+#include "ui/shown_text.h"
+
+namespace countryset {
+
+namespace {
+
+constexpr std::string_view kDev = "/dev";
+
+class DeviceRoot {
+public:
+    DeviceRoot() {
+        const char* root = std::getenv("COUNTRYSET_DEV_ROOT");
+        m_root = root != nullptr && *root != '\0' ? root : std::string(kDev);
+    }
+    // Where a /dev path lies under the root; other paths stay as they are.
+    std::string Local(const std::string& path) const {
+        if (path == kDev || path.starts_with(std::string(kDev) + "/")) {
+            return m_root + path.substr(kDev.size());
+        }
+        return path;
+    }
+    // The /dev form of a path under the root, as the settings file would name it.
+    std::string Shown(const std::string& local) const {
+        if (local.starts_with(m_root + "/")) {
+            return std::string(kDev) + local.substr(m_root.size());
+        }
+        return local;
+    }
+    const std::string& Path() const { return m_root; }
+
+private:
+    std::string m_root;
+};
+
+std::string RealPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
+}
+
+// A terminal by what the kernel says of the device number, without opening the device: the tty
+// class in sysfs, or a pseudo-terminal's major number. A UART slot with no chip behind it reads
+// as type 0 there.
+enum class Kind { Missing, NotDevice, NotSerial, NoUart, Serial };
+
+Kind DeviceKind(const std::string& local, struct stat& info) {
+    if (::stat(local.c_str(), &info) != 0) {
+        return Kind::Missing;
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        return Kind::NotDevice;
+    }
+    const unsigned major = ::major(info.st_rdev);
+    if (major >= 136 && major <= 143) {
+        return Kind::Serial;
+    }
+    const std::string sys =
+        "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(::minor(info.st_rdev));
+    const std::string subsystem = RealPath(sys + "/subsystem");
+    if (!subsystem.ends_with("/tty")) {
+        return Kind::NotSerial;
+    }
+    std::ifstream type(sys + "/type");
+    int uart = -1;
+    if (type >> uart && uart == 0) {
+        return Kind::NoUart;
+    }
+    return Kind::Serial;
+}
+
+// Held the way our own driver holds a port: an exclusive flock on the device, seen in the
+// kernel's lock table instead of by trying to take it.
+bool Flocked(const struct stat& info) {
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, type, advisory, mode, pid, where;
+        fields >> number >> type;
+        if (type == "->") {
+            continue;  // waiting for a lock, not holding one
+        }
+        fields >> advisory >> mode >> pid >> where;
+        if (type != "FLOCK") {
+            continue;
+        }
+        unsigned long major = 0;
+        unsigned long minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(where.c_str(), "%lx:%lx:%llu", &major, &minor, &inode) == 3 &&
+            major == ::major(info.st_dev) && minor == ::minor(info.st_dev) &&
+            inode == static_cast<unsigned long long>(info.st_ino)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out) {
+    const DeviceRoot root;
+    std::set<std::string> reached;
+    std::vector<std::string> freePorts;
+
+    out << "Port  Device                          Exists  Serial   Held\n";
+    for (int n = 1; n <= 8; ++n) {
+        const std::string port = "COM" + std::to_string(n);
+        const std::string device = PortDevicePath(profile, settingsPath, port);
+        const std::string local = root.Local(device);
+        struct stat info {};
+        const Kind kind = device.empty() ? Kind::Missing : DeviceKind(local, info);
+        const char* serial = kind == Kind::Serial      ? "yes"
+                             : kind == Kind::NoUart    ? "no UART"
+                             : kind == Kind::Missing   ? "-"
+                             : kind == Kind::NotDevice ? "no file"
+                                                       : "no";
+        const char* held = kind == Kind::Missing ? "-" : Flocked(info) ? "yes" : "no";
+        const auto pad = [](std::string text, std::size_t width) {
+            text.resize(std::max(text.size(), width), ' ');
+            return text;
+        };
+        out << port << "  " << pad(VisibleText(device), 30) << "  "
+            << pad(kind == Kind::Missing ? "no" : "yes", 6) << "  " << pad(serial, 7) << "  "
+            << held << "\n";
+        if (kind == Kind::Missing) {
+            freePorts.push_back(port);
+        } else if (const std::string real = RealPath(local); !real.empty()) {
+            reached.insert(real);
+        }
+    }
+
+    // USB modems come and go and change their ttyUSBn; the by-id names stay.
+    std::vector<std::pair<std::string, std::string>> byId;  // real device, by-id link
+    const std::string idFolder = root.Path() + "/serial/by-id";
+    for (const std::string& name : Entries(idFolder)) {
+        const std::string real = RealPath(idFolder + "/" + name);
+        if (!real.empty()) {
+            byId.emplace_back(real, idFolder + "/" + name);
+        }
+    }
+    std::vector<std::string> unreached;
+    for (const std::string& name : Entries(root.Path())) {
+        if (!name.starts_with("ttyACM") && !name.starts_with("ttyUSB")) {
+            continue;
+        }
+        const std::string local = root.Path() + "/" + name;
+        const std::string real = RealPath(local);
+        if (real.empty() || reached.count(real) != 0) {
+            continue;
+        }
+        std::string stable = local;
+        for (const auto& [target, link] : byId) {
+            if (target == real) {
+                stable = link;
+                break;
+            }
+        }
+        std::string line = "  " + VisibleText(root.Shown(local));
+        if (stable != local) {
+            line += "  " + VisibleText(root.Shown(stable));
+        }
+        const std::string port =
+            unreached.size() < freePorts.size() ? freePorts[unreached.size()] : "COMn";
+        line += "\n      [Ports] " + port + "=" + VisibleText(root.Shown(stable));
+        unreached.push_back(line);
+    }
+    out << "\nSerial devices no port reaches:" << (unreached.empty() ? " none\n" : "\n");
+    for (const std::string& line : unreached) {
+        out << line << "\n";
+    }
+    out.flush();
+    return 0;
+}
+
+}  // namespace countryset

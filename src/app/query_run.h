@@ -1,0 +1,25 @@
+// Reading a modem: the probe a run makes, then the country it is set to (AT+GCI?) and the
+// countries it takes (AT+GCI=?), told against the offered list. Nothing is written, to the
+// modem's settings or to the settings file.
+#pragma once
+
+#include <ostream>
+
+#include "app/choice_presenter.h"
+#include "app/program_state.h"
+#include "serial/comm_driver.h"
+#include "settings/private_profile.h"
+#include "ui/window_services.h"
+
+namespace countryset {
+
+inline constexpr char kCurrentCountryQuery[] = "AT+GCI?\r";
+inline constexpr char kSupportedCountriesQuery[] = "AT+GCI=?\r";
+
+// The settings path in state is set. The presenter is the one services draws with; failures are
+// told through services. Returns the exit status: 0 when the modem answered both, 1 otherwise,
+// 2 when the command line named no port of the list.
+int RunQuery(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
+             WindowServices& services, const ChoicePresenter& presenter, std::ostream& out);
+
+}  // namespace countryset

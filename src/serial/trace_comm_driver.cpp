@@ -1,0 +1,140 @@
+#include "serial/trace_comm_driver.h"
+
+#include <cstdio>
+
+namespace countryset {
+
+std::string EscapeWireBytes(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (c == '\\') {
+            text += "\\\\";
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            text += hex;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+TraceCommDriver::TraceCommDriver(CommDriver& inner, std::ostream& out)
+    : m_inner(inner), m_out(out), m_start(std::chrono::steady_clock::now()) {}
+
+void TraceCommDriver::Record(bool isWrite, const void* bytes, std::uint32_t count) {
+    if (count == 0) {
+        return;
+    }
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - m_start)
+                            .count();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%4lld.%06lld", static_cast<long long>(micros / 1000000),
+                  static_cast<long long>(micros % 1000000));
+    const std::string line = std::string(stamp) + (isWrite ? " -> " : " <- ") +
+                             EscapeWireBytes({static_cast<const char*>(bytes), count}) + "\n";
+    const std::lock_guard lock(m_mutex);
+    // Flushed line by line: a run that is killed still leaves what crossed the wire.
+    m_out << line << std::flush;
+}
+
+IoStatus TraceCommDriver::Started(IoStatus status, bool isWrite, const void* bytes,
+                                  const std::uint32_t* done, OverlappedBlock* block) {
+    if (status == IoStatus::Finished) {
+        Record(isWrite, bytes, done != nullptr ? *done : 0);
+    } else if (status == IoStatus::Pending) {
+        const std::lock_guard lock(m_mutex);
+        m_inFlight[block] = InFlight{static_cast<const char*>(bytes), isWrite};
+    }
+    return status;
+}
+
+IoStatus TraceCommDriver::ReadFile(CommHandle port, void* dest, std::uint32_t count,
+                                   std::uint32_t* done, OverlappedBlock* block) {
+    return Started(m_inner.ReadFile(port, dest, count, done, block), false, dest, done, block);
+}
+
+IoStatus TraceCommDriver::WriteFile(CommHandle port, const void* src, std::uint32_t count,
+                                    std::uint32_t* done, OverlappedBlock* block) {
+    return Started(m_inner.WriteFile(port, src, count, done, block), true, src, done, block);
+}
+
+IoStatus TraceCommDriver::GetOverlappedResult(CommHandle port, OverlappedBlock* block,
+                                              std::uint32_t* done, bool wait) {
+    const IoStatus status = m_inner.GetOverlappedResult(port, block, done, wait);
+    if (status == IoStatus::Incomplete) {
+        return status;
+    }
+    InFlight transfer{};
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto found = m_inFlight.find(block);
+        if (found == m_inFlight.end()) {
+            return status;
+        }
+        transfer = found->second;
+        m_inFlight.erase(found);
+    }
+    // A failed transfer still moved *done bytes, and they crossed the wire.
+    Record(transfer.isWrite, transfer.bytes, done != nullptr ? *done : 0);
+    return status;
+}
+
+CommHandle TraceCommDriver::CreateFile(std::string_view portName) {
+    return m_inner.CreateFile(portName);
+}
+bool TraceCommDriver::CloseHandle(CommHandle handle) {
+    return m_inner.CloseHandle(handle);
+}
+CommHandle TraceCommDriver::CreateEvent() {
+    return m_inner.CreateEvent();
+}
+bool TraceCommDriver::SetCommMask(CommHandle port, std::uint32_t mask) {
+    return m_inner.SetCommMask(port, mask);
+}
+bool TraceCommDriver::WaitCommEvent(CommHandle port, std::uint32_t* events) {
+    return m_inner.WaitCommEvent(port, events);
+}
+bool TraceCommDriver::SetupComm(CommHandle port, std::uint32_t inQueue, std::uint32_t outQueue) {
+    return m_inner.SetupComm(port, inQueue, outQueue);
+}
+bool TraceCommDriver::PurgeComm(CommHandle port, std::uint32_t flags) {
+    return m_inner.PurgeComm(port, flags);
+}
+bool TraceCommDriver::SetCommTimeouts(CommHandle port, const CommTimeouts& timeouts) {
+    return m_inner.SetCommTimeouts(port, timeouts);
+}
+bool TraceCommDriver::GetCommState(CommHandle port, DCB* dcb) {
+    return m_inner.GetCommState(port, dcb);
+}
+bool TraceCommDriver::SetCommState(CommHandle port, const DCB& dcb) {
+    return m_inner.SetCommState(port, dcb);
+}
+bool TraceCommDriver::EscapeCommFunction(CommHandle port, std::uint32_t function) {
+    return m_inner.EscapeCommFunction(port, function);
+}
+bool TraceCommDriver::ClearCommError(CommHandle port, std::uint32_t* queuedIn) {
+    return m_inner.ClearCommError(port, queuedIn);
+}
+bool TraceCommDriver::CreateThread(std::function<void()> body, std::thread& thread) {
+    return m_inner.CreateThread(std::move(body), thread);
+}
+void TraceCommDriver::Sleep(std::uint32_t milliseconds) {
+    m_inner.Sleep(milliseconds);
+}
+std::uint64_t TraceCommDriver::GetTickCount64() {
+    return m_inner.GetTickCount64();
+}
+void TraceCommDriver::OutputDebugString(std::string_view text) {
+    m_inner.OutputDebugString(text);
+}
+
+}  // namespace countryset

@@ -1,0 +1,70 @@
+// A comm driver that records the wire: every byte written and read through the driver it wraps,
+// one line per transfer, with the time since the trace began on a clock that only runs forward.
+// Lines look like
+//      0.012345 -> ATZE1\r
+//      0.031002 <- ATZE1\r\r\nOK\r\n
+// with \r, \n, \\ and every other control or non-ASCII byte escaped (\x00), so a trace is safe
+// to print and says exactly which bytes crossed.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "serial/comm_driver.h"
+
+namespace countryset {
+
+// The readable form of bytes on the wire.
+std::string EscapeWireBytes(std::string_view bytes);
+
+class TraceCommDriver : public CommDriver {
+public:
+    // Both must outlive the decorator; out is written from the user-interface and watcher
+    // threads, one whole line at a time.
+    TraceCommDriver(CommDriver& inner, std::ostream& out);
+
+    CommHandle CreateFile(std::string_view portName) override;
+    bool CloseHandle(CommHandle handle) override;
+    CommHandle CreateEvent() override;
+    bool SetCommMask(CommHandle port, std::uint32_t mask) override;
+    bool WaitCommEvent(CommHandle port, std::uint32_t* events) override;
+    bool SetupComm(CommHandle port, std::uint32_t inQueue, std::uint32_t outQueue) override;
+    bool PurgeComm(CommHandle port, std::uint32_t flags) override;
+    bool SetCommTimeouts(CommHandle port, const CommTimeouts& timeouts) override;
+    bool GetCommState(CommHandle port, DCB* dcb) override;
+    bool SetCommState(CommHandle port, const DCB& dcb) override;
+    bool EscapeCommFunction(CommHandle port, std::uint32_t function) override;
+    bool ClearCommError(CommHandle port, std::uint32_t* queuedIn) override;
+    IoStatus ReadFile(CommHandle port, void* dest, std::uint32_t count, std::uint32_t* done,
+                      OverlappedBlock* block) override;
+    IoStatus WriteFile(CommHandle port, const void* src, std::uint32_t count, std::uint32_t* done,
+                       OverlappedBlock* block) override;
+    IoStatus GetOverlappedResult(CommHandle port, OverlappedBlock* block, std::uint32_t* done,
+                                 bool wait) override;
+    bool CreateThread(std::function<void()> body, std::thread& thread) override;
+    void Sleep(std::uint32_t milliseconds) override;
+    std::uint64_t GetTickCount64() override;
+    void OutputDebugString(std::string_view text) override;
+
+private:
+    struct InFlight {
+        const char* bytes;
+        bool isWrite;
+    };
+    void Record(bool isWrite, const void* bytes, std::uint32_t count);
+    // Records a transfer that ended, or keeps it until its result is asked for.
+    IoStatus Started(IoStatus status, bool isWrite, const void* bytes, const std::uint32_t* done,
+                     OverlappedBlock* block);
+
+    CommDriver& m_inner;
+    std::ostream& m_out;
+    const std::chrono::steady_clock::time_point m_start;
+    std::mutex m_mutex;
+    std::map<const OverlappedBlock*, InFlight> m_inFlight;  // guarded by m_mutex
+};
+
+}  // namespace countryset
