@@ -244,35 +244,48 @@ bool WriteAll(HANDLE file, const std::string& text) {
     return ::FlushFileBuffers(file) != 0;
 }
 
-// Puts temp in full's place; retried while another process holds the old file open.
+bool HeldByAnother(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_LOCK_VIOLATION;
+}
+
+// Whether the old file may be deleted now, which replacing it takes: another program's open
+// without FILE_SHARE_DELETE, or the file's permissions, refuse it. Asking first also spares
+// Wine's ReplaceFileW, which leaves a stray file in the folder whenever it fails.
+DWORD DeletableNow(const std::wstring& full) {
+    const Handle file(::CreateFileW(full.c_str(), DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file.Valid() ? ERROR_SUCCESS : ::GetLastError();
+}
+
+// Puts temp in full's place; waits a moment while another process holds the old file open.
 bool MoveIntoPlace(const std::wstring& temp, const std::wstring& full, bool existed,
                    bool& tempGone) {
     tempGone = false;
+    if (!existed) {
+        // Not over a file that appeared meanwhile: that one is someone's, and stays.
+        tempGone = ::MoveFileExW(temp.c_str(), full.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+        return tempGone;
+    }
     const auto deadline = std::chrono::steady_clock::now() + kReplaceWait;
     for (;;) {
-        if (!existed) {
-            // Not over a file that appeared meanwhile: that one is someone's, and stays.
-            if (::MoveFileExW(temp.c_str(), full.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = DeletableNow(full);
+        if (error == ERROR_SUCCESS) {
+            if (::ReplaceFileW(full.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                               nullptr, nullptr)) {
                 tempGone = true;
                 return true;
             }
-            return false;
+            error = ::GetLastError();
+            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+                // The old file is gone and the new text is whole in the temporary: it must take
+                // the old one's place, and stays where it is if even that fails.
+                tempGone = true;
+                return ::MoveFileExW(temp.c_str(), full.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+            }
         }
-        if (::ReplaceFileW(full.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                           nullptr, nullptr)) {
-            tempGone = true;
-            return true;
-        }
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-            // The old file is gone and the new text is whole in the temporary: it must take the
-            // old one's place, and stays where it is if even that fails.
-            tempGone = true;
-            return ::MoveFileExW(temp.c_str(), full.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-        }
-        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-                          error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_LOCK_VIOLATION;
-        if (!held || std::chrono::steady_clock::now() >= deadline) {
+        if (!HeldByAnother(error) || std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
