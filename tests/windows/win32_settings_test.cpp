@@ -184,5 +184,26 @@ TEST(Win32SettingsPath, TheSettingsFileLiesBesideThisProgram) {
     EXPECT_EQ(std::string(path), executable.substr(0, executable.size() - 4) + ".DAT");
 }
 
+// The test above, run by a copy of this program in a folder whose name is not ASCII: its own
+// path must come back as UTF-8 that names it.
+TEST_F(Win32ProfileFile, ACopyInAFolderWithANonAsciiNameFindsItself) {
+    const std::wstring copy = FromUtf8(folder_ / "win32_settings_tests.exe").wstring();
+    ASSERT_TRUE(::CopyFileW(FromUtf8(ExecutablePath()).c_str(), copy.c_str(), TRUE));
+    std::wstring command =
+        L"\"" + copy + L"\" --gtest_filter=Win32SettingsPath.TheSettingsFileLiesBesideThisProgram";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &process));
+    // Only a hang is caught here.
+    EXPECT_EQ(::WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD status = 1;
+    ::GetExitCodeProcess(process.hProcess, &status);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    EXPECT_EQ(status, 0u);
+}
+
 }  // namespace
 }  // namespace countryset
