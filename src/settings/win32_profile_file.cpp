@@ -12,9 +12,12 @@
 // attributes and security descriptor, as the POSIX side keeps mode and owner. A new file is
 // moved into place with MoveFileExW and MOVEFILE_WRITE_THROUGH, never over a file that
 // appeared meanwhile.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <thread>
 #include <utility>
 
