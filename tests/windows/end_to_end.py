@@ -28,7 +28,8 @@ CANT_SET = "Can't perform country setting on this model modem!"
 
 
 def settings_text(current_set, current_com):
-    """The sample settings as a Windows editor saves them (CRLF), with a stored choice."""
+    """The sample settings as a Windows editor saves them (CRLF), with a stored choice: the
+    country's position in the sorted list and the port's number."""
     with open(SAMPLE, "rb") as sample:
         lines = sample.read().replace(b"\r\n", b"\n").split(b"\n")
     out = []
@@ -84,7 +85,7 @@ class WindowsProgramTest(unittest.TestCase):
     def start_modem(self, *options):
         self.modem = Modem(self.folder, *options)
 
-    def write_settings(self, current_set=0, current_com=MODEM_PORT - 1):
+    def write_settings(self, current_set=0, current_com=MODEM_PORT):
         text = settings_text(current_set, current_com)
         with open(self.settings, "wb") as f:
             f.write(text)
@@ -106,26 +107,28 @@ class WindowsProgramTest(unittest.TestCase):
         self.assertEqual(code, 0, out)
         self.assertIn(SUCCESS, out)
         self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=42\r")
-        self.assertEqual(self.read_settings(), settings_text(11, MODEM_PORT - 1))
+        self.assertEqual(self.read_settings(), settings_text(11, MODEM_PORT))
 
     def test_modem_faults_are_told_and_the_file_stays_as_it_was(self):
         for option, message in (("--silent", CANT_INIT), ("--error-gci", CANT_SET)):
             with self.subTest(option=option):
                 self.start_modem(option)
-                before = self.write_settings(current_set=3)
-                code, out = self.run_program("\n\n\n")
-                self.assertEqual(code, 1, out)
-                self.assertIn(message, out)
-                self.assertNotIn(SUCCESS, out)
-                self.assertEqual(self.read_settings(), before)
-                self.modem.stop()
-                self.modem = None
+                try:
+                    before = self.write_settings(current_set=3)
+                    code, out = self.run_program("\n\n\n")
+                    self.assertEqual(code, 1, out)
+                    self.assertIn(message, out)
+                    self.assertNotIn(SUCCESS, out)
+                    self.assertEqual(self.read_settings(), before)
+                finally:
+                    self.modem.stop()
+                    self.modem = None
 
     def test_a_missing_port_sends_nothing(self):
         # COM1 cannot be opened at all; COM2 opens under Wine but is no serial line.
         for port in (1, 2):
             with self.subTest(port=port):
-                before = self.write_settings(current_com=port - 1)
+                before = self.write_settings(current_com=port)
                 code, out = self.run_program("\n\n\n")
                 self.assertEqual(code, 1, out)
                 self.assertIn(CANT_FIND, out)
