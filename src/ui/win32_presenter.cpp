@@ -1,6 +1,8 @@
 #include "ui/win32_presenter.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iostream>
 #include <vector>
 
 #include "ui/dialog.h"
@@ -473,6 +475,66 @@ void Win32Presenter::ShowMessage(const std::string& caption, const std::string& 
     const std::wstring shownCaption = ShownText(caption);
     ::MessageBoxW(static_cast<HWND>(m_activeDialog), ShownText(text).c_str(), shownCaption.c_str(),
                   type);
+}
+
+namespace {
+
+bool Usable(DWORD which) {
+    const HANDLE h = ::GetStdHandle(which);
+    return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetFileType(h) != FILE_TYPE_UNKNOWN;
+}
+
+void Reopen(DWORD which, const wchar_t* device, FILE* stream, const wchar_t* mode) {
+    const HANDLE h =
+        ::CreateFileW(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    ::SetStdHandle(which, h);
+    FILE* reopened = nullptr;
+    static_cast<void>(::_wfreopen_s(&reopened, device, mode, stream));
+}
+
+}  // namespace
+
+std::unique_ptr<Presenter> CreateWin32Presenter(std::string* whyNot) {
+    // A window that is never shown tells whether this session can make any.
+    const HWND probe = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                         ::GetModuleHandleW(nullptr), nullptr);
+    if (probe == nullptr) {
+        if (whyNot != nullptr) {
+            *whyNot = "no window can be opened in this session";
+        }
+        return nullptr;
+    }
+    ::DestroyWindow(probe);
+    return std::make_unique<Win32Presenter>();
+}
+
+bool UseConsoleWindow() {
+    const bool in = Usable(STD_INPUT_HANDLE);
+    const bool out = Usable(STD_OUTPUT_HANDLE);
+    const bool err = Usable(STD_ERROR_HANDLE);
+    if (in && out && err) {
+        return true;  // a console program's streams, or all of them redirected
+    }
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS) && !::AllocConsole()) {
+        return out;
+    }
+    if (!in) {
+        Reopen(STD_INPUT_HANDLE, L"CONIN$", stdin, L"r");
+        std::cin.clear();
+    }
+    if (!out) {
+        Reopen(STD_OUTPUT_HANDLE, L"CONOUT$", stdout, L"w");
+        std::cout.clear();
+    }
+    if (!err) {
+        Reopen(STD_ERROR_HANDLE, L"CONOUT$", stderr, L"w");
+        std::cerr.clear();
+    }
+    return true;
 }
 
 }  // namespace countryset

@@ -3,6 +3,7 @@
 // windows are redrawn from it. Message boxes are the system's own.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,15 @@ public:
 private:
     void* m_activeDialog = nullptr;  // the native window of the dialog being run
 };
+
+// The native presenter; nullptr, with the reason in whyNot, when this session cannot open windows
+// (no display under Wine, a service without a desktop).
+std::unique_ptr<Presenter> CreateWin32Presenter(std::string* whyNot);
+
+// A GUI-subsystem program starts without a console: the standard streams that are not already
+// redirected are pointed at the console of the program that started it, or at a new one. False
+// when there is neither.
+bool UseConsoleWindow();
 
 // Settings texts are bytes. Shown as UTF-8 when the whole text is well-formed UTF-8, otherwise
 // in the system's ANSI code page, as the single-byte programs that wrote such files showed them.
