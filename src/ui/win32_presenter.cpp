@@ -304,12 +304,27 @@ private:
             }
             c.shownItems = items;
         }
+        // Selecting an item puts its text in the edit field and putting a text there moves the
+        // caret to its start: the operator's caret is put back, or the next key lands before
+        // what was typed.
+        DWORD selStart = 0;
+        DWORD selEnd = 0;
+        ::SendMessageW(c.hwnd, CB_GETEDITSEL, reinterpret_cast<::WPARAM>(&selStart),
+                       reinterpret_cast<::LPARAM>(&selEnd));
+        bool changed = false;
         const int selected = list->GetCurSel();
         if (static_cast<int>(::SendMessageW(c.hwnd, CB_GETCURSEL, 0, 0)) != selected) {
             ::SendMessageW(c.hwnd, CB_SETCURSEL, static_cast<::WPARAM>(selected), 0);
+            changed = true;
         }
         // The edit field keeps what the operator typed while the model agrees with it.
-        SetTextIfChanged(c.hwnd, ShownText(text));
+        const std::wstring shown = ShownText(text);
+        if (changed || WindowTextOf(c.hwnd) != shown) {
+            ::SetWindowTextW(c.hwnd, shown.c_str());
+            const auto length = static_cast<DWORD>(shown.size());
+            ::SendMessageW(c.hwnd, CB_SETEDITSEL, 0,
+                           MAKELPARAM(std::min(selStart, length), std::min(selEnd, length)));
+        }
         const bool dropped = ::SendMessageW(c.hwnd, CB_GETDROPPEDSTATE, 0, 0) != 0;
         if (dropped != list->GetDroppedState() && ::IsWindowVisible(m_hwnd)) {
             ::SendMessageW(c.hwnd, CB_SHOWDROPDOWN, list->GetDroppedState() ? TRUE : FALSE, 0);

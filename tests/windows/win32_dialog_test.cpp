@@ -235,6 +235,36 @@ TEST(Win32Dialog, EachWayOutOfTheCountryDialogMeansWhatTheModelSays) {
     }
 }
 
+// Typing into a list's edit field: the model picks the item the text begins with, and the field
+// keeps the text and the caret where the operator left them.
+TEST(Win32Dialog, TypingInAListSelectsWhatTheTextBeginsWith) {
+    NativeRun run;
+    std::wstring field;
+    Operator op;
+    op.Start([&](Operator& o) {
+        const HWND dlg = o.CountryDialog();
+        if (dlg == nullptr) {
+            return;
+        }
+        const HWND countries = ::GetDlgItem(dlg, IDC_COUNTRY_LIST);
+        o.TabTo(countries);
+        for (wchar_t c : std::wstring(L"sp")) {
+            ::PostMessageW(o.Focus(), WM_CHAR, c, 1);
+        }
+        if (!WaitFor([&] { return ::SendMessageW(countries, CB_GETCURSEL, 0, 0) == 2; })) {
+            o.Fail("typing did not reach Spain");
+        }
+        WaitFor([&] { return TextOf(countries).size() >= 2; });
+        field = TextOf(countries);
+        ::PostMessageW(::GetDlgItem(dlg, IDC_OK_BUTTON), BM_CLICK, 0, 0);
+    });
+    run.dialog.dlg.DoModal();
+    op.Finish();
+    EXPECT_EQ(field, L"sp");
+    EXPECT_EQ(run.dialog.dlg.m_strCode, "11");
+    EXPECT_EQ(run.dialog.dlg.m_nCountrySel, 2);
+}
+
 // A dialog that ends with a result of its own for each command, to tell them apart.
 class CommandResults : public CDialog {
 public:
