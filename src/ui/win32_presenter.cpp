@@ -243,17 +243,16 @@ private:
     void SyncIcon(bool big) {
         const Icon& icon = m_model.GetIcon(big);
         Icon& shown = big ? m_shownBigIcon : m_shownSmallIcon;
-        if (icon == shown) {
+        if (m_drawn && icon == shown) {
             return;
         }
         shown = icon;
-        HANDLE image = nullptr;
-        if (!icon.IsNull()) {
-            // Shared: the system keeps the resource's icon for the life of the program.
-            image = ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(icon.id), IMAGE_ICON,
-                                 ::GetSystemMetrics(big ? SM_CXICON : SM_CXSMICON),
-                                 ::GetSystemMetrics(big ? SM_CYICON : SM_CYSMICON), LR_SHARED);
-        }
+        // Without icons of its own the dialog shows the program's, as the Linux build does.
+        const int id = icon.IsNull() ? IDR_MAINFRAME : icon.id;
+        // Shared: the system keeps the resource's icon for the life of the program.
+        HANDLE image = ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                    ::GetSystemMetrics(big ? SM_CXICON : SM_CXSMICON),
+                                    ::GetSystemMetrics(big ? SM_CYICON : SM_CYSMICON), LR_SHARED);
         ::SendMessageW(m_hwnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL,
                        reinterpret_cast<::LPARAM>(image));
     }

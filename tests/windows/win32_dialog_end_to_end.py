@@ -6,6 +6,7 @@ simulator behind COM6 must receive the code, the success box is dismissed with R
 settings file must hold the choice and be otherwise unchanged. Run inside xvfb-run.
 
 Usage: win32_dialog_end_to_end.py WINE_RUN PREFIX COUNTRYSET_EXE MODEMSIM SAMPLE_SETTINGS
+PREFIX is one for tests with windows only (see win32_dialog_xvfb-run).
 """
 import fcntl
 import os
@@ -49,9 +50,16 @@ def settings_text(current_set, current_com):
 
 class NativeDialogTest(unittest.TestCase):
     def setUp(self):
-        # The prefix, with its COM port links, is wine-run's to make.
-        subprocess.run([WINE_RUN, PREFIX, "cmd", "/c", "exit"], capture_output=True,
-                       timeout=10 * HANG)
+        # The prefix, with its COM port links, is wine-run's to make. With no window manager on
+        # the display, Wine waits two seconds for one at each window that closes; windows it
+        # manages itself close at once.
+        subprocess.run([WINE_RUN, PREFIX, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
+                        "Managed", "/d", "N", "/f"], capture_output=True, timeout=10 * HANG)
+        # A Wine session's desktop lives on the display of the program that started it, or on
+        # none: the session begins anew, on this display.
+        for option in ("-k", "-w"):
+            subprocess.run(["wineserver", option], env=dict(os.environ, WINEPREFIX=PREFIX),
+                           capture_output=True, timeout=HANG)
         self.folder = tempfile.mkdtemp(prefix="countryset-wine-dialog-")
         self.program = os.path.join(self.folder, "countryset.exe")
         shutil.copyfile(PROGRAM, self.program)

@@ -19,7 +19,7 @@ namespace {
 
 // Only catches a hang: each step normally takes milliseconds.
 bool WaitFor(const std::function<bool()>& done) {
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 6000; ++i) {
         if (done()) {
             return true;
         }
@@ -170,6 +170,11 @@ TEST(Win32Dialog, DrawsTheModelAndReturnAtOpenTakesThePreselectedChoice) {
             o.Fail("COM1 preselected");
         if (::IsWindowVisible(::GetDlgItem(dlg, IDC_CODE_EDIT)))
             o.Fail("code edit shown");
+        // The model sets no icon on this dialog: it shows the program's.
+        if (::SendMessageW(dlg, WM_GETICON, ICON_BIG, 0) == 0)
+            o.Fail("no large icon");
+        if (::SendMessageW(dlg, WM_GETICON, ICON_SMALL, 0) == 0)
+            o.Fail("no small icon");
         if (!WaitFor([&] { return o.InFocus(::GetDlgItem(dlg, IDC_OK_BUTTON)); }))
             o.Fail("OK button has no focus at open");
 
