@@ -50,16 +50,18 @@ def settings_text(current_set, current_com):
 
 class NativeDialogTest(unittest.TestCase):
     def setUp(self):
-        # The prefix, with its COM port links, is wine-run's to make. With no window manager on
+        # The prefix, with its COM port links, is wine-run's to make. Nothing reads its output: a
+        # Wine server it leaves running would hold a captured pipe open for a minute. With no window manager on
         # the display, Wine waits two seconds for one at each window that closes; windows it
         # manages itself close at once.
         subprocess.run([WINE_RUN, PREFIX, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
-                        "Managed", "/d", "N", "/f"], capture_output=True, timeout=10 * HANG)
+                        "Managed", "/d", "N", "/f"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=10 * HANG)
         # A Wine session's desktop lives on the display of the program that started it, or on
         # none: the session begins anew, on this display.
         for option in ("-k", "-w"):
             subprocess.run(["wineserver", option], env=dict(os.environ, WINEPREFIX=PREFIX),
-                           capture_output=True, timeout=HANG)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=HANG)
         self.folder = tempfile.mkdtemp(prefix="countryset-wine-dialog-")
         self.program = os.path.join(self.folder, "countryset.exe")
         shutil.copyfile(PROGRAM, self.program)
