@@ -29,6 +29,9 @@
 #ifdef COUNTRYSET_HAVE_QT
 #include "ui/qt/qt_module_loader.h"
 #endif
+#ifdef _WIN32
+#include "ui/win32_presenter.h"
+#endif
 
 using namespace countryset;
 
@@ -106,6 +109,9 @@ int main(int argc, char** argv) {
     }
 
     std::unique_ptr<Presenter> presenter;
+    [[maybe_unused]] const auto usingConsole = [&appName](const std::string& whyNot) {
+        std::cerr << appName << ": " << whyNot << "; using the text console\n";
+    };
 #ifdef COUNTRYSET_HAVE_QT
     const auto isSet = [](const char* name) {
         const char* value = std::getenv(name);
@@ -117,7 +123,21 @@ int main(int argc, char** argv) {
         std::string whyNot;
         presenter = LoadQtPresenter(QtModulePath(executable), argc, argv, &whyNot);
         if (presenter == nullptr) {
-            std::cerr << appName << ": " << whyNot << "; using the text console\n";
+            usingConsole(whyNot);
+        }
+    }
+#endif
+#ifdef _WIN32
+    // The native dialog; --console, or a session that cannot open windows, takes the console of
+    // the program that started this one (or a new one): the program itself is built without one.
+    std::string whyNot;
+    if (!commandLine.console) {
+        presenter = CreateWin32Presenter(&whyNot);
+    }
+    if (presenter == nullptr) {
+        UseConsoleWindow();
+        if (!whyNot.empty()) {
+            usingConsole(whyNot);
         }
     }
 #endif

@@ -1,0 +1,554 @@
+#include "ui/win32_presenter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <vector>
+
+#include "ui/dialog.h"
+#include "ui/dialog_template_bytes.h"
+#include "ui/shown_text.h"
+
+// Last, and its function-name macros undone: the model's members bear the same names.
+#include <windows.h>
+#undef MessageBox
+#undef SendMessage
+#undef SetWindowText
+#undef GetWindowText
+#undef LoadIcon
+
+namespace countryset {
+
+namespace {
+
+// Gaps kept when a text grows its control to be shown whole, in dialog units.
+constexpr int kGapToNeighbour = 2;
+constexpr int kGroupInnerMargin = 3;
+constexpr int kDialogMargin = 4;
+constexpr unsigned kIconMask = 0xF0;
+
+std::wstring WindowTextOf(HWND hwnd) {
+    const int length = ::GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<std::size_t>(std::max(length, 0)) + 1, L'\0');
+    const int got = ::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max(got, 0)));
+    return text;
+}
+
+void SetTextIfChanged(HWND hwnd, const std::wstring& text) {
+    if (WindowTextOf(hwnd) != text) {
+        ::SetWindowTextW(hwnd, text.c_str());
+    }
+}
+
+// Buttons and group boxes read "&" as a mnemonic; a settings text means the character itself.
+std::wstring WithoutMnemonics(const std::wstring& text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        out += c;
+        if (c == L'&') {
+            out += L'&';
+        }
+    }
+    return out;
+}
+
+bool AnyShownAsAnsi(const std::vector<std::string>& texts) {
+    return std::any_of(texts.begin(), texts.end(),
+                       [](const std::string& t) { return ShownAsAnsi(t); });
+}
+
+class NativeDialog {
+public:
+    // active names the window while it exists.
+    NativeDialog(CDialog& model, void*& active) : m_model(model), m_active(active) {}
+
+    static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, ::WPARAM wParam, ::LPARAM lParam) {
+        if (message == WM_INITDIALOG) {
+            ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+        }
+        auto* self = reinterpret_cast<NativeDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+        return self != nullptr ? self->Handle(hwnd, message, wParam, lParam) : FALSE;
+    }
+
+private:
+    struct Control {
+        const ControlTemplate* tmpl;
+        CWnd* wnd;
+        HWND hwnd;
+        std::vector<std::string> shownItems;
+        bool sized = false;
+    };
+
+    INT_PTR Handle(HWND hwnd, UINT message, ::WPARAM wParam, ::LPARAM lParam) {
+        switch (message) {
+            case WM_INITDIALOG:
+                Init(hwnd);
+                // The focus is the model's, given by the drawing.
+                return FALSE;
+            case WM_COMMAND:
+                Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+                return TRUE;
+            case WM_CLOSE:
+                // Not the dialog manager's cancel command: the model decides what the close box
+                // does.
+                Forward([this] { m_model.CloseBox(); });
+                return TRUE;
+            default:
+                return FALSE;
+        }
+    }
+
+    void Init(HWND hwnd) {
+        m_hwnd = hwnd;
+        m_active = hwnd;
+        for (const auto& wnd : m_model.Controls()) {
+            const ControlTemplate* t = wnd->GetControlTemplate();
+            m_controls.push_back(Control{t, wnd.get(), ::GetDlgItem(hwnd, t->id), {}});
+        }
+        if (m_model.IsEnded()) {
+            ::EndDialog(hwnd, m_model.GetResult());
+            return;
+        }
+        Sync();
+    }
+
+    void Command(int id, int code, HWND from) {
+        if (m_syncing) {
+            return;  // raised by the drawing itself, which only shows what the model holds
+        }
+        Control* c = FindByWindow(from);
+        if (c != nullptr && c->tmpl->id == id) {
+            ControlNotification(*c, code);
+            return;
+        }
+        // The dialog manager's own commands: Return where no push button takes it, Escape.
+        if (id == IDOK) {
+            FocusFromNative();
+            Forward([this] { m_model.PressEnter(); });
+        } else if (id == IDCANCEL) {
+            FocusFromNative();
+            Forward([this] { m_model.PressEscape(); });
+        }
+    }
+
+    void ControlNotification(Control& c, int code) {
+        const int id = c.tmpl->id;
+        switch (c.tmpl->kind) {
+            case ControlKind::PushButton:
+                if (code == BN_CLICKED) {
+                    Forward([this, id] { m_model.Click(id); });
+                }
+                break;
+            case ControlKind::DropDownList:
+                if (code == CBN_SELCHANGE) {
+                    const int pos = static_cast<int>(::SendMessageW(c.hwnd, CB_GETCURSEL, 0, 0));
+                    Forward([this, id, pos] { m_model.SelectItem(id, pos); });
+                } else if (code == CBN_EDITCHANGE) {
+                    const auto* list = dynamic_cast<const CComboBox*>(c.wnd);
+                    const bool ansi = list != nullptr && AnyShownAsAnsi(list->List().Items());
+                    std::string typed = TypedText(WindowTextOf(c.hwnd), ansi);
+                    Forward([this, id, typed] { m_model.TypeText(id, typed); });
+                } else if (code == CBN_DROPDOWN || code == CBN_CLOSEUP) {
+                    const bool show = code == CBN_DROPDOWN;
+                    Forward([this, id, show] { m_model.ShowDropDown(id, show); });
+                } else if (code == CBN_SETFOCUS) {
+                    Forward([this, id] { m_model.SetFocus(id); });
+                }
+                break;
+            case ControlKind::Edit:
+                if (code == EN_CHANGE) {
+                    const bool ansi = ShownAsAnsi(c.wnd->GetWindowText());
+                    std::string typed = TypedText(WindowTextOf(c.hwnd), ansi);
+                    Forward([this, id, typed] { m_model.TypeText(id, typed); });
+                } else if (code == EN_SETFOCUS) {
+                    Forward([this, id] { m_model.SetFocus(id); });
+                }
+                break;
+            case ControlKind::StaticText:
+            case ControlKind::GroupBox:
+                break;
+        }
+    }
+
+    // The dialog manager moves the focus itself (Tab, clicks on buttons, which say nothing of
+    // it): the model learns where it is before a key that depends on it.
+    void FocusFromNative() {
+        const HWND focus = ::GetFocus();
+        for (const Control& c : m_controls) {
+            if (c.hwnd != nullptr && (c.hwnd == focus || ::IsChild(c.hwnd, focus))) {
+                if (m_model.GetFocusId() != c.tmpl->id) {
+                    m_model.SetFocus(c.tmpl->id);
+                }
+                return;
+            }
+        }
+    }
+
+    template <typename Action>
+    void Forward(Action action) {
+        if (m_syncing || m_model.IsEnded()) {
+            return;
+        }
+        action();
+        if (m_model.IsEnded()) {
+            ::EndDialog(m_hwnd, m_model.GetResult());
+            return;
+        }
+        Sync();
+    }
+
+    Control* FindByWindow(HWND hwnd) {
+        for (Control& c : m_controls) {
+            if (hwnd != nullptr && c.hwnd == hwnd) {
+                return &c;
+            }
+        }
+        return nullptr;
+    }
+    Control* FindById(int id) {
+        for (Control& c : m_controls) {
+            if (c.tmpl->id == id) {
+                return &c;
+            }
+        }
+        return nullptr;
+    }
+
+    void Sync() {
+        if (m_drawn && m_model.GetRevision() == m_drawnRevision) {
+            return;
+        }
+        m_syncing = true;
+        SetTextIfChanged(m_hwnd, ShownText(m_model.GetWindowText()));
+        SyncIcon(true);
+        SyncIcon(false);
+        for (Control& c : m_controls) {
+            if (c.hwnd != nullptr) {
+                SyncControl(c);
+            }
+        }
+        if (Control* focus = FindById(m_model.GetFocusId()); focus != nullptr) {
+            const HWND now = ::GetFocus();
+            if (focus->hwnd != nullptr && now != focus->hwnd && !::IsChild(focus->hwnd, now)) {
+                ::SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<::WPARAM>(focus->hwnd),
+                               TRUE);
+            }
+        }
+        m_drawnRevision = m_model.GetRevision();
+        m_drawn = true;
+        m_syncing = false;
+    }
+
+    void SyncIcon(bool big) {
+        const Icon& icon = m_model.GetIcon(big);
+        Icon& shown = big ? m_shownBigIcon : m_shownSmallIcon;
+        if (m_drawn && icon == shown) {
+            return;
+        }
+        shown = icon;
+        // Without icons of its own the dialog shows the program's, as the Linux build does.
+        const int id = icon.IsNull() ? IDR_MAINFRAME : icon.id;
+        // Shared: the system keeps the resource's icon for the life of the program.
+        HANDLE image = ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                    ::GetSystemMetrics(big ? SM_CXICON : SM_CXSMICON),
+                                    ::GetSystemMetrics(big ? SM_CYICON : SM_CYSMICON), LR_SHARED);
+        ::SendMessageW(m_hwnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL,
+                       reinterpret_cast<::LPARAM>(image));
+    }
+
+    void SyncControl(Control& c) {
+        const bool visible = c.wnd->IsWindowVisible();
+        const bool shown = (::GetWindowLongW(c.hwnd, GWL_STYLE) & WS_VISIBLE) != 0;
+        if (visible != shown) {
+            ::ShowWindow(c.hwnd, visible ? SW_SHOWNA : SW_HIDE);
+        }
+        const std::string& text = c.wnd->GetWindowText();
+        switch (c.tmpl->kind) {
+            case ControlKind::StaticText:
+                SetTextIfChanged(c.hwnd, ShownText(text));
+                FitText(c);
+                break;
+            case ControlKind::GroupBox:
+            case ControlKind::PushButton:
+                SetTextIfChanged(c.hwnd, WithoutMnemonics(ShownText(text)));
+                break;
+            case ControlKind::Edit:
+                if (const auto* edit = dynamic_cast<const CEdit*>(c.wnd)) {
+                    ::SendMessageW(c.hwnd, EM_SETLIMITTEXT,
+                                   static_cast<::WPARAM>(edit->GetLimitText()), 0);
+                }
+                SetTextIfChanged(c.hwnd, ShownText(text));
+                break;
+            case ControlKind::DropDownList:
+                SyncList(c, text);
+                break;
+        }
+    }
+
+    void SyncList(Control& c, const std::string& text) {
+        const auto* list = dynamic_cast<const CComboBox*>(c.wnd);
+        if (list == nullptr) {
+            return;
+        }
+        const std::vector<std::string>& items = list->List().Items();
+        if (items != c.shownItems) {
+            ::SendMessageW(c.hwnd, CB_RESETCONTENT, 0, 0);
+            for (const std::string& item : items) {
+                // Inserted at the end, in the model's order: a sorted list's own collation
+                // would put some items elsewhere, and positions would no longer agree.
+                const std::wstring shown = ShownText(item);
+                ::SendMessageW(c.hwnd, CB_INSERTSTRING, static_cast<::WPARAM>(-1),
+                               reinterpret_cast<::LPARAM>(shown.c_str()));
+            }
+            c.shownItems = items;
+        }
+        // Selecting an item puts its text in the edit field and putting a text there moves the
+        // caret to its start: the operator's caret is put back, or the next key lands before
+        // what was typed.
+        DWORD selStart = 0;
+        DWORD selEnd = 0;
+        ::SendMessageW(c.hwnd, CB_GETEDITSEL, reinterpret_cast<::WPARAM>(&selStart),
+                       reinterpret_cast<::LPARAM>(&selEnd));
+        bool changed = false;
+        const int selected = list->GetCurSel();
+        if (static_cast<int>(::SendMessageW(c.hwnd, CB_GETCURSEL, 0, 0)) != selected) {
+            ::SendMessageW(c.hwnd, CB_SETCURSEL, static_cast<::WPARAM>(selected), 0);
+            changed = true;
+        }
+        // The edit field keeps what the operator typed while the model agrees with it.
+        const std::wstring shown = ShownText(text);
+        if (changed || WindowTextOf(c.hwnd) != shown) {
+            ::SetWindowTextW(c.hwnd, shown.c_str());
+            const auto length = static_cast<DWORD>(shown.size());
+            ::SendMessageW(c.hwnd, CB_SETEDITSEL, 0,
+                           MAKELPARAM(std::min(selStart, length), std::min(selEnd, length)));
+        }
+        const bool dropped = ::SendMessageW(c.hwnd, CB_GETDROPPEDSTATE, 0, 0) != 0;
+        if (dropped != list->GetDroppedState() && ::IsWindowVisible(m_hwnd)) {
+            ::SendMessageW(c.hwnd, CB_SHOWDROPDOWN, list->GetDroppedState() ? TRUE : FALSE, 0);
+        }
+    }
+
+    // A static text grows to the right, up to its group box's inner edge, the dialog's margin or
+    // the next control in its band, when the font of the system is wider than the template
+    // assumed. It never shrinks below the template's width.
+    void FitText(Control& c) {
+        RECT rect{};
+        ::GetWindowRect(c.hwnd, &rect);
+        ::MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&rect), 2);
+        const int wanted = TextWidth(c.hwnd, WindowTextOf(c.hwnd)) + 1;
+        const int templateWidth = DialogUnitsX(c.tmpl->x + c.tmpl->cx) - DialogUnitsX(c.tmpl->x);
+        const int left = static_cast<int>(rect.left);
+        const int width = std::max(templateWidth, std::min(wanted, GrowLimit(c, rect) - left));
+        if (width != rect.right - rect.left) {
+            ::SetWindowPos(c.hwnd, nullptr, 0, 0, width, rect.bottom - rect.top,
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+
+    int GrowLimit(const Control& self, const RECT& rect) {
+        const DialogTemplate& tmpl = m_model.GetTemplate();
+        int limit = DialogUnitsX(tmpl.cx - kDialogMargin);
+        for (const Control& other : m_controls) {
+            if (&other == &self || other.hwnd == nullptr || !other.wnd->IsWindowVisible()) {
+                continue;
+            }
+            const ControlTemplate& t = *other.tmpl;
+            const int left = DialogUnitsX(t.x);
+            const int right = DialogUnitsX(t.x + t.cx);
+            const int top = DialogUnitsY(t.y);
+            const int bottom = DialogUnitsY(t.y + t.cy);
+            if (t.kind == ControlKind::GroupBox) {
+                if (rect.left >= left && rect.left < right && rect.top >= top &&
+                    rect.top < bottom) {
+                    limit = std::min(limit, right - DialogUnitsX(kGroupInnerMargin));
+                }
+                continue;
+            }
+            const bool sameBand = top < rect.bottom && rect.top < bottom;
+            if (sameBand && left >= rect.right) {
+                limit = std::min(limit, left - DialogUnitsX(kGapToNeighbour));
+            }
+        }
+        return limit;
+    }
+
+    int DialogUnitsX(int du) const {
+        RECT r{0, 0, du, 0};
+        ::MapDialogRect(m_hwnd, &r);
+        return r.right;
+    }
+    int DialogUnitsY(int du) const {
+        RECT r{0, 0, 0, du};
+        ::MapDialogRect(m_hwnd, &r);
+        return r.bottom;
+    }
+
+    static int TextWidth(HWND hwnd, const std::wstring& text) {
+        HDC dc = ::GetDC(hwnd);
+        if (dc == nullptr) {
+            return 0;
+        }
+        const auto font = reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0));
+        HGDIOBJ old = font != nullptr ? ::SelectObject(dc, font) : nullptr;
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        if (old != nullptr) {
+            ::SelectObject(dc, old);
+        }
+        ::ReleaseDC(hwnd, dc);
+        return size.cx;
+    }
+
+    CDialog& m_model;
+    void*& m_active;
+    HWND m_hwnd = nullptr;
+    std::vector<Control> m_controls;
+    bool m_syncing = false;
+    bool m_drawn = false;
+    unsigned long m_drawnRevision = 0;
+    Icon m_shownBigIcon;
+    Icon m_shownSmallIcon;
+};
+
+}  // namespace
+
+bool ShownAsAnsi(std::string_view bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[at]) < 0x80) {
+            ++at;
+            continue;
+        }
+        const std::size_t n = Utf8SequenceAt(bytes, at);
+        if (n == 0) {
+            return true;
+        }
+        at += n;
+    }
+    return false;
+}
+
+std::wstring ShownText(std::string_view bytes) {
+    if (bytes.empty()) {
+        return {};
+    }
+    const UINT codePage = ShownAsAnsi(bytes) ? CP_ACP : CP_UTF8;
+    const int size = static_cast<int>(std::min<std::size_t>(bytes.size(), 0x7FFFFFFF));
+    const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+    if (length > 0) {
+        ::MultiByteToWideChar(codePage, 0, bytes.data(), size, out.data(), length);
+    }
+    return out;
+}
+
+std::string TypedText(const std::wstring& typed, bool ansi) {
+    if (typed.empty()) {
+        return {};
+    }
+    const UINT codePage = ansi ? CP_ACP : CP_UTF8;
+    // No best fit: a letter the code page lacks must not turn into a look-alike that matches
+    // another item.
+    const DWORD flags = ansi ? WC_NO_BEST_FIT_CHARS : 0;
+    const int size = static_cast<int>(std::min<std::size_t>(typed.size(), 0x7FFFFFFF));
+    const int length =
+        ::WideCharToMultiByte(codePage, flags, typed.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    if (length > 0) {
+        ::WideCharToMultiByte(codePage, flags, typed.data(), size, out.data(), length, nullptr,
+                              nullptr);
+    }
+    return out;
+}
+
+void Win32Presenter::RunModal(CDialog& dlg) {
+    if (dlg.IsEnded()) {
+        return;
+    }
+    const std::vector<unsigned char> image = DialogTemplateBytes(dlg.GetTemplate());
+    // The dialog manager wants the template on a DWORD boundary.
+    std::vector<DWORD> aligned((image.size() + sizeof(DWORD) - 1) / sizeof(DWORD));
+    std::copy(image.begin(), image.end(), reinterpret_cast<unsigned char*>(aligned.data()));
+
+    // Boxes shown while it runs are owned by it; the one it was started from owns it.
+    const auto owner = static_cast<HWND>(m_activeDialog);
+    NativeDialog native(dlg, m_activeDialog);
+    const INT_PTR result = ::DialogBoxIndirectParamW(
+        ::GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(aligned.data()), owner,
+        &NativeDialog::Proc, reinterpret_cast<::LPARAM>(&native));
+    m_activeDialog = owner;
+    // -1: no window could be made; the model then ends the dialog as its close box would.
+    static_cast<void>(result);
+}
+
+void Win32Presenter::ShowMessage(const std::string& caption, const std::string& text,
+                                 unsigned style) {
+    const UINT type = MB_OK | ((style & kIconMask) == MB_ICONERROR ? MB_ICONERROR : 0);
+    // An empty caption is passed as such: a null one would show the system's "Error".
+    const std::wstring shownCaption = ShownText(caption);
+    ::MessageBoxW(static_cast<HWND>(m_activeDialog), ShownText(text).c_str(), shownCaption.c_str(),
+                  type);
+}
+
+namespace {
+
+bool Usable(DWORD which) {
+    const HANDLE h = ::GetStdHandle(which);
+    return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetFileType(h) != FILE_TYPE_UNKNOWN;
+}
+
+void Reopen(DWORD which, const wchar_t* device, FILE* stream, const wchar_t* mode) {
+    const HANDLE h =
+        ::CreateFileW(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    ::SetStdHandle(which, h);
+    FILE* reopened = nullptr;
+    static_cast<void>(::_wfreopen_s(&reopened, device, mode, stream));
+}
+
+}  // namespace
+
+std::unique_ptr<Presenter> CreateWin32Presenter(std::string* whyNot) {
+    // A window that is never shown tells whether this session can make any.
+    const HWND probe = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                         ::GetModuleHandleW(nullptr), nullptr);
+    if (probe == nullptr) {
+        if (whyNot != nullptr) {
+            *whyNot = "no window can be opened in this session";
+        }
+        return nullptr;
+    }
+    ::DestroyWindow(probe);
+    return std::make_unique<Win32Presenter>();
+}
+
+bool UseConsoleWindow() {
+    const bool in = Usable(STD_INPUT_HANDLE);
+    const bool out = Usable(STD_OUTPUT_HANDLE);
+    const bool err = Usable(STD_ERROR_HANDLE);
+    if (in && out && err) {
+        return true;  // a console program's streams, or all of them redirected
+    }
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS) && !::AllocConsole()) {
+        return out;
+    }
+    if (!in) {
+        Reopen(STD_INPUT_HANDLE, L"CONIN$", stdin, L"r");
+        std::cin.clear();
+    }
+    if (!out) {
+        Reopen(STD_OUTPUT_HANDLE, L"CONOUT$", stdout, L"w");
+        std::cout.clear();
+    }
+    if (!err) {
+        Reopen(STD_ERROR_HANDLE, L"CONOUT$", stderr, L"w");
+        std::cerr.clear();
+    }
+    return true;
+}
+
+}  // namespace countryset

@@ -1,0 +1,64 @@
+// Settings texts on their way into native controls and back: no window needed.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ui/win32_presenter.h"
+
+// After our headers: the model's member names are the system headers' macros.
+#include <windows.h>
+
+namespace countryset {
+namespace {
+
+TEST(Win32DialogText, SettingsBytesAreShownAsUtf8OrInTheAnsiCodePage) {
+    if (::GetACP() != 1252) {
+        GTEST_SKIP() << "expectations written for code page 1252, this system has " << ::GetACP();
+    }
+    struct Case {
+        std::string bytes;
+        std::wstring shown;
+        bool ansi;
+    } const cases[] = {
+        {"Country Setting", L"Country Setting", false},
+        {"Caf\xC3\xA9", L"Caf\u00E9", false},             // UTF-8
+        {"Caf\xE9", L"Caf\u00E9", true},                  // a file written in code page 1252
+        {"\xC3\xA9t\xE9", L"\u00C3\u00A9t\u00E9", true},  // one stray byte: all of it is ANSI
+        {"\x80 Euro", L"\u20AC Euro", true},
+        {"", L"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ShownText(c.bytes), c.shown) << c.bytes;
+        EXPECT_EQ(ShownAsAnsi(c.bytes), c.ansi) << c.bytes;
+    }
+}
+
+TEST(Win32DialogText, TypedTextGoesBackInTheEncodingOfWhatItIsMatchedWith) {
+    if (::GetACP() != 1252) {
+        GTEST_SKIP() << "expectations written for code page 1252, this system has " << ::GetACP();
+    }
+    EXPECT_EQ(TypedText(L"Caf\u00E9", true), "Caf\xE9");
+    EXPECT_EQ(TypedText(L"Caf\u00E9", false), "Caf\xC3\xA9");
+    // A letter the code page lacks matches nothing, rather than a look-alike that it is not.
+    EXPECT_NE(TypedText(L"\u0141odz", true), "Lodz");
+    EXPECT_EQ(TypedText(L"\u0141odz", false), "\xC5\x81odz");
+    // Every byte of a single-byte text survives the round trip through the screen.
+    std::string all;
+    for (int b = 1; b < 256; ++b) {
+        all += static_cast<char>(b);
+    }
+    const std::string back = TypedText(ShownText(all), ShownAsAnsi(all));
+    std::string lost;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (i >= back.size() || back[i] != all[i]) {
+            lost += std::to_string(static_cast<unsigned char>(all[i])) + " ";
+        }
+    }
+    // Code page 1252 leaves five bytes undefined; the system maps them through to control
+    // characters and back.
+    EXPECT_EQ(back.size(), all.size()) << "lost: " << lost;
+    EXPECT_TRUE(lost.empty()) << "lost: " << lost;
+}
+
+}  // namespace
+}  // namespace countryset
