@@ -125,10 +125,15 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 result.trace = true;
                 result.traceFile = optarg != nullptr ? optarg : "";
                 break;
-            case ':':
-                return UsageError("option '" +
-                                  std::string(args[static_cast<std::size_t>(optind - 1)]) +
-                                  "' needs a value");
+            case ':': {
+                // Some parsers also land here for a value given to an option that takes none
+                // ("--console=yes"); that is an unknown option, as everywhere else.
+                const std::string word(args[static_cast<std::size_t>(optind - 1)]);
+                if (word.find('=') == std::string::npos) {
+                    return UsageError("option '" + word + "' needs a value");
+                }
+                return UsageError("unknown option '" + word + "'");
+            }
             default: {
                 // A short option in a cluster is named alone; otherwise the word the parser
                 // stopped at: an unknown option, or a value given to an option taking none.

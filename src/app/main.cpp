@@ -41,6 +41,15 @@ int main(int argc, char** argv) {
         !executable.empty() ? executable : (argc > 0 && argv[0] ? argv[0] : "countryset"));
 
     const CommandLine commandLine = ParseCommandLine(argc, argv);
+#ifdef _WIN32
+    // Built without a console of its own: whatever is not the native dialog (help, usage errors,
+    // the modes without a dialog, a trace on stderr) writes to the caller's console.
+    if (commandLine.action != CommandLine::Action::Run ||
+        commandLine.mode != CommandLine::Mode::Dialog || commandLine.console ||
+        (commandLine.trace && commandLine.traceFile.empty())) {
+        UseConsoleWindow();
+    }
+#endif
     switch (commandLine.action) {
         case CommandLine::Action::Help:
             std::cout << HelpText(appName);
