@@ -9,7 +9,6 @@ byte.
 
 Usage: end_to_end.py WINE_RUN PREFIX COUNTRYSET_EXE MODEMSIM SAMPLE_SETTINGS
 """
-import fcntl
 import os
 import shutil
 import subprocess
@@ -17,56 +16,15 @@ import sys
 import tempfile
 import unittest
 
+from wine_modem import Modem, exit_unless_present, settings_text
+
 WINE_RUN, PREFIX, PROGRAM, MODEMSIM, SAMPLE = sys.argv[1:6]
-PORTS = os.path.join(os.path.dirname(PREFIX), "wine-ports")
 MODEM_PORT = 5  # COM5; the driver's own tests use COM3 and COM4
 
 SUCCESS = "Country set successfully."
 CANT_FIND = "Can't find modem at the selected COM port."
 CANT_INIT = "Can't initialise modem at the selected COM port."
 CANT_SET = "Can't perform country setting on this model modem!"
-
-
-def settings_text(current_set, current_com):
-    """The sample settings as a Windows editor saves them (CRLF), with a stored choice: the
-    country's position in the sorted list and the port's number."""
-    with open(SAMPLE, "rb") as sample:
-        lines = sample.read().replace(b"\r\n", b"\n").split(b"\n")
-    out = []
-    for line in lines:
-        if line.startswith(b"CurrentSet="):
-            line = b"CurrentSet=%d" % current_set
-        elif line.startswith(b"CurrentCOM="):
-            line = b"CurrentCOM=%d" % current_com
-        out.append(line)
-    return b"\r\n".join(out)
-
-
-class Modem:
-    """The simulator with its device linked where Wine looks for COMn."""
-
-    def __init__(self, folder, *options):
-        self.link = os.path.join(PORTS, "COM%d" % MODEM_PORT)
-        self.log = os.path.join(folder, "modem.log")
-        os.makedirs(PORTS, exist_ok=True)
-        # One user of a port at a time, whichever test suite it belongs to.
-        self.lock = open(self.link + ".lock", "w")
-        fcntl.flock(self.lock, fcntl.LOCK_EX)
-        self.process = subprocess.Popen(
-            [MODEMSIM, "--link", self.link, "--log", self.log, *options],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        # The simulator prints its device once the link stands.
-        if not self.process.stdout.readline():
-            raise RuntimeError("the modem simulator did not start")
-
-    def received(self):
-        with open(self.log, "rb") as log:
-            return log.read()
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(timeout=30)
-        self.lock.close()
 
 
 class WindowsProgramTest(unittest.TestCase):
@@ -83,10 +41,11 @@ class WindowsProgramTest(unittest.TestCase):
         shutil.rmtree(self.folder, ignore_errors=True)
 
     def start_modem(self, *options):
-        self.modem = Modem(self.folder, *options)
+        self.modem = Modem(PREFIX, MODEM_PORT, MODEMSIM, os.path.join(self.folder, "modem.log"),
+                           *options)
 
     def write_settings(self, current_set=0, current_com=MODEM_PORT):
-        text = settings_text(current_set, current_com)
+        text = settings_text(SAMPLE, current_set, current_com)
         with open(self.settings, "wb") as f:
             f.write(text)
         return text
@@ -107,7 +66,7 @@ class WindowsProgramTest(unittest.TestCase):
         self.assertEqual(code, 0, out)
         self.assertIn(SUCCESS, out)
         self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=42\r")
-        self.assertEqual(self.read_settings(), settings_text(11, MODEM_PORT))
+        self.assertEqual(self.read_settings(), settings_text(SAMPLE, 11, MODEM_PORT))
 
     def test_modem_faults_are_told_and_the_file_stays_as_it_was(self):
         for option, message in (("--silent", CANT_INIT), ("--error-gci", CANT_SET)):
@@ -136,9 +95,5 @@ class WindowsProgramTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    for path in (PROGRAM, MODEMSIM, SAMPLE):
-        if not os.path.exists(path):
-            print("end_to_end.py: %s is missing (the simulator comes from the default preset's "
-                  "build: cmake --build --preset default)" % path, file=sys.stderr)
-            sys.exit(1)
+    exit_unless_present("end_to_end.py", PROGRAM, MODEMSIM, SAMPLE)
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -8,7 +8,6 @@ settings file must hold the choice and be otherwise unchanged. Run inside xvfb-r
 Usage: win32_dialog_end_to_end.py WINE_RUN PREFIX COUNTRYSET_EXE MODEMSIM SAMPLE_SETTINGS
 PREFIX is one for tests with windows only (see win32_dialog_xvfb-run).
 """
-import fcntl
 import os
 import shutil
 import subprocess
@@ -17,8 +16,9 @@ import tempfile
 import time
 import unittest
 
+from wine_modem import Modem, exit_unless_present, settings_text
+
 WINE_RUN, PREFIX, PROGRAM, MODEMSIM, SAMPLE = sys.argv[1:6]
-PORTS = os.path.join(os.path.dirname(PREFIX), "wine-ports")
 MODEM_PORT = 6  # the driver's tests and the console's end-to-end test use COM3 to COM5
 HANG = 60  # seconds: only a hang takes this long
 
@@ -33,19 +33,6 @@ def wine():
 def xdotool(*args):
     return subprocess.run(["xdotool", *args], capture_output=True, text=True,
                           timeout=HANG).stdout.split()
-
-
-def settings_text(current_set, current_com):
-    with open(SAMPLE, "rb") as sample:
-        lines = sample.read().replace(b"\r\n", b"\n").split(b"\n")
-    out = []
-    for line in lines:
-        if line.startswith(b"CurrentSet="):
-            line = b"CurrentSet=%d" % current_set
-        elif line.startswith(b"CurrentCOM="):
-            line = b"CurrentCOM=%d" % current_com
-        out.append(line)
-    return b"\r\n".join(out)
 
 
 class NativeDialogTest(unittest.TestCase):
@@ -66,25 +53,14 @@ class NativeDialogTest(unittest.TestCase):
         self.program = os.path.join(self.folder, "countryset.exe")
         shutil.copyfile(PROGRAM, self.program)
         self.settings = os.path.join(self.folder, "countryset.DAT")
-        self.log = os.path.join(self.folder, "modem.log")
-        link = os.path.join(PORTS, "COM%d" % MODEM_PORT)
-        os.makedirs(PORTS, exist_ok=True)
-        self.lock = open(link + ".lock", "w")
-        fcntl.flock(self.lock, fcntl.LOCK_EX)
-        self.modem = subprocess.Popen([MODEMSIM, "--link", link, "--log", self.log],
-                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        if not self.modem.stdout.readline():
-            raise RuntimeError("the modem simulator did not start")
+        self.modem = Modem(PREFIX, MODEM_PORT, MODEMSIM, os.path.join(self.folder, "modem.log"))
         self.process = None
 
     def tearDown(self):
         if self.process and self.process.poll() is None:
             self.process.kill()
             self.process.wait()
-        self.modem.terminate()
-        self.modem.wait(timeout=HANG)
-        self.modem.stdout.close()
-        self.lock.close()
+        self.modem.stop()
         shutil.rmtree(self.folder, ignore_errors=True)
 
     def window(self, *search, other_than=()):
@@ -101,7 +77,7 @@ class NativeDialogTest(unittest.TestCase):
 
     def test_typed_choice_is_sent_and_stored(self):
         with open(self.settings, "wb") as f:
-            f.write(settings_text(0, 1))
+            f.write(settings_text(SAMPLE, 0, 1))
         env = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH="win64", WINEDEBUG="-all",
                    WINEDLLOVERRIDES="mscoree,mshtml=")
         self.process = subprocess.Popen([wine(), self.program], cwd=self.folder, env=env,
@@ -118,17 +94,12 @@ class NativeDialogTest(unittest.TestCase):
         xdotool("windowfocus", "--sync", box)
         xdotool("key", "Return")
         self.assertEqual(self.process.wait(timeout=HANG), 0)
-        with open(self.log, "rb") as log:
-            self.assertEqual(log.read(), b"ATZE1\rAT+GCI=3D\r")
+        self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=3D\r")
         with open(self.settings, "rb") as f:
             # France is the eleventh of the sorted list.
-            self.assertEqual(f.read(), settings_text(10, MODEM_PORT))
+            self.assertEqual(f.read(), settings_text(SAMPLE, 10, MODEM_PORT))
 
 
 if __name__ == "__main__":
-    for path in (PROGRAM, MODEMSIM, SAMPLE):
-        if not os.path.exists(path):
-            print("win32_dialog_end_to_end.py: %s is missing (the simulator comes from the "
-                  "default preset's build)" % path, file=sys.stderr)
-            sys.exit(1)
+    exit_unless_present("win32_dialog_end_to_end.py", PROGRAM, MODEMSIM, SAMPLE)
     unittest.main(argv=sys.argv[:1], verbosity=2)
