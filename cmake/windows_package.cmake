@@ -10,5 +10,7 @@ set(CPACK_PACKAGE_NAME countryset)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_SYSTEM_NAME win64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+# The build keeps its debugging information; the release does not need it.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 include(CPack)
