@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/port_list.h"
+#include "serial/posix_tty_device.h"
 #include "settings/port_devices.h"
 #include "ui/shown_text.h"
 
@@ -53,34 +54,25 @@ std::string RealPath(const std::string& path) {
     return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
 }
 
-// A terminal by what the kernel says of the device number, without opening the device: the tty
-// class in sysfs, or a pseudo-terminal's major number. A UART slot with no chip behind it reads
-// as type 0 there.
+// A terminal by what the kernel says of the device number, without opening the device.
 enum class Kind { Missing, NotDevice, NotSerial, NoUart, Serial };
 
 Kind DeviceKind(const std::string& local, struct stat& info) {
     if (::stat(local.c_str(), &info) != 0) {
         return Kind::Missing;
     }
-    if (!S_ISCHR(info.st_mode)) {
-        return Kind::NotDevice;
+    switch (ClassifyTtyDevice(info)) {
+        case TtyDevice::NotDevice:
+            return Kind::NotDevice;
+        case TtyDevice::NoUart:
+            return Kind::NoUart;
+        case TtyDevice::Terminal:
+            return Kind::Serial;
+        case TtyDevice::NotTerminal:
+        case TtyDevice::Unknown:
+            break;
     }
-    const unsigned major = ::major(info.st_rdev);
-    if (major >= 136 && major <= 143) {
-        return Kind::Serial;
-    }
-    const std::string sys =
-        "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(::minor(info.st_rdev));
-    const std::string subsystem = RealPath(sys + "/subsystem");
-    if (!subsystem.ends_with("/tty")) {
-        return Kind::NotSerial;
-    }
-    std::ifstream type(sys + "/type");
-    int uart = -1;
-    if (type >> uart && uart == 0) {
-        return Kind::NoUart;
-    }
-    return Kind::Serial;
+    return Kind::NotSerial;
 }
 
 // Held the way our own driver holds a port: an exclusive flock on the device, seen in the

@@ -15,11 +15,42 @@
 #include <chrono>
 #include <new>
 #include <optional>
+#include <string>
 #include <thread>
+
+#include "serial/posix_tty_device.h"
 
 namespace countryset {
 
 namespace {
+
+// Opens a port's device for reading and writing only when it is a terminal. The name comes from
+// a settings file that others may write, and the program often runs as root: a device of any
+// other kind is never opened at all (opening one can start a watchdog or rewind a tape). The
+// node is looked at through a path handle, which does not open the device, and the device is
+// then opened through that very handle, so a link swapped in meanwhile changes nothing.
+int OpenTerminalDevice(const std::string& path) {
+    const int node = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (node < 0) {
+        return -1;
+    }
+    struct stat info {};
+    const TtyDevice kind =
+        ::fstat(node, &info) == 0 ? ClassifyTtyDevice(info) : TtyDevice::NotDevice;
+    int fd = -1;
+    if (kind == TtyDevice::Terminal || kind == TtyDevice::Unknown) {
+        fd = ::open(("/proc/self/fd/" + std::to_string(node)).c_str(),
+                    O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        struct stat opened {};
+        if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_rdev != info.st_rdev ||
+                        opened.st_ino != info.st_ino || opened.st_dev != info.st_dev)) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ::close(node);
+    return fd;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -289,7 +320,7 @@ CommHandle PosixCommDriver::CreateFile(std::string_view portName) {
     if (released_) {
         return kInvalidHandleValue;
     }
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = OpenTerminalDevice(path);
     if (fd < 0) {
         return kInvalidHandleValue;
     }

@@ -4,13 +4,18 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -149,6 +154,39 @@ TEST(PosixDriverOpen, MissingOrNonTerminalDeviceFailsAndLeavesNothingOpen) {
     EXPECT_EQ(driver.CreateFile("COM2"), kInvalidHandleValue);
     EXPECT_EQ(LowestFreeDescriptor(), before);
     ::unlink(file);
+}
+
+// A settings file that others can write may name any device; as root the program must not even
+// open one that is no terminal. The kernel reports every open of the node to a watcher.
+TEST(PosixDriverOpen, DeviceOfAnotherKindIsNeverOpened) {
+    char dir[] = "/tmp/countryset-node-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string node = std::string(dir) + "/zero", link = std::string(dir) + "/ttyUSB0";
+    if (::mknod(node.c_str(), S_IFCHR | 0666, ::makedev(1, 5)) != 0) {
+        ::rmdir(dir);
+        GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+    }
+    ASSERT_EQ(::symlink(node.c_str(), link.c_str()), 0);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, node.c_str(), IN_OPEN), 0);
+    {
+        // The watch works: an open of the node is seen.
+        const int probe = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(probe, 0);
+        ::close(probe);
+        inotify_event events[4];
+        ASSERT_GT(::read(watch, events, sizeof events), 0);
+    }
+    PosixCommDriver driver([&](std::string_view name) { return name == "COM1" ? node : link; });
+    EXPECT_EQ(driver.CreateFile("COM1"), kInvalidHandleValue);
+    EXPECT_EQ(driver.CreateFile("COM2"), kInvalidHandleValue);
+    inotify_event events[4];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "the device was opened";
+    ::close(watch);
+    ::unlink(link.c_str());
+    ::unlink(node.c_str());
+    ::rmdir(dir);
 }
 
 TEST_F(PosixDriverTest, DeviceIsHeldExclusivelyThroughItsLock) {
