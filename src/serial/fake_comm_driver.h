@@ -3,6 +3,7 @@
 // log of every call in order. Built as its own library, which the program never links.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
@@ -133,6 +134,7 @@ private:
     std::uint64_t m_maskChangesSeen = 0;
     std::optional<DCB> m_dcb;
     std::uint32_t m_slept = 0;
+    const std::chrono::steady_clock::time_point m_created = std::chrono::steady_clock::now();
 
     std::function<void(std::string_view)> m_writeHook;
     std::function<void(std::uint32_t)> m_sleepHook;
