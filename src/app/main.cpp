@@ -12,6 +12,7 @@
 #include "app/setup_app.h"
 #include "app/trace_file.h"
 #ifdef _WIN32
+#include "app/win32_arguments.h"
 #include "serial/win32_comm_driver.h"
 #include "serial/win32_process_signals.h"
 #else
@@ -30,12 +31,16 @@
 #include "ui/qt/qt_module_loader.h"
 #endif
 #ifdef _WIN32
+#include "ui/win32_console_attach.h"
 #include "ui/win32_presenter.h"
 #endif
 
 using namespace countryset;
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    const Utf8Arguments utf8Arguments(argc, argv);
+#endif
     const std::string executable = ExecutablePath();
     const std::string appName = ApplicationName(
         !executable.empty() ? executable : (argc > 0 && argv[0] ? argv[0] : "countryset"));
@@ -47,7 +52,7 @@ int main(int argc, char** argv) {
     if (commandLine.action != CommandLine::Action::Run ||
         commandLine.mode != CommandLine::Mode::Dialog || commandLine.console ||
         (commandLine.trace && commandLine.traceFile.empty())) {
-        UseConsoleWindow();
+        UseConsoleWindow(RenewConsoleControlHandler);
     }
 #endif
     switch (commandLine.action) {
@@ -144,7 +149,7 @@ int main(int argc, char** argv) {
         presenter = CreateWin32Presenter(&whyNot);
     }
     if (presenter == nullptr) {
-        UseConsoleWindow();
+        UseConsoleWindow(RenewConsoleControlHandler);
         if (!whyNot.empty()) {
             usingConsole(whyNot);
         }

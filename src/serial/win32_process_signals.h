@@ -1,7 +1,8 @@
-// How the process meets the console's control events while it may hold a port. Ctrl+C,
-// Ctrl+Break, closing the console window, logoff and shutdown run the release it was given
-// (which puts the ports back as found); the system's own handling then ends the process as it
-// would have, so scripts see the usual status.
+// How the process meets the events that end it while it may hold a port. Ctrl+C, Ctrl+Break
+// and closing the console window come as console events; logoff and shutdown, to a program that
+// uses windows, come only as messages to its top-level windows, which a hidden window of its
+// own takes. Each runs the release it was given (which puts the ports back as found); the
+// system's own handling then ends the process as it would have, so scripts see the usual status.
 #pragma once
 
 #include <functional>
@@ -21,5 +22,9 @@ private:
     std::function<void()> m_release;
     bool m_installed = false;
 };
+
+// Attaching or making a console empties the table of its control handlers: called after a
+// console is attached, this puts back the handler of the ProcessSignals that is taking events.
+void RenewConsoleControlHandler();
 
 }  // namespace countryset
