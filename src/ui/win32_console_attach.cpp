@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <memory>
+#include <streambuf>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "ui/win32_text.h"
@@ -44,9 +47,10 @@ bool IsConsole(HANDLE handle) {
 }
 
 // Whole lines at a time, so that the bytes of one character are converted together.
-class ConsoleWriter : public std::streambuf {
+class WideLineWriter : public std::streambuf {
 public:
-    explicit ConsoleWriter(HANDLE console) : m_console(console) {}
+    explicit WideLineWriter(std::function<void(std::wstring_view)> write)
+        : m_write(std::move(write)) {}
 
 protected:
     int_type overflow(int_type c) override {
@@ -77,31 +81,43 @@ private:
     void Write(std::size_t count) {
         const std::wstring wide = ShownText(std::string_view(m_pending).substr(0, count));
         m_pending.erase(0, count);
-        for (std::size_t done = 0; done < wide.size();) {
-            DWORD written = 0;
-            const auto chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
-            if (!::WriteConsoleW(m_console, wide.data() + done, chunk, &written, nullptr) ||
-                written == 0) {
-                return;
-            }
-            done += written;
+        if (!wide.empty()) {
+            m_write(wide);
         }
     }
 
-    HANDLE m_console;
+    std::function<void(std::wstring_view)> m_write;
     std::string m_pending;
 };
+
+void WriteToConsole(HANDLE console, std::wstring_view wide) {
+    for (std::size_t done = 0; done < wide.size();) {
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+        if (!::WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) ||
+            written == 0) {
+            return;
+        }
+        done += written;
+    }
+}
 
 void WriteWideIfConsole(DWORD which, std::ostream& stream) {
     const HANDLE handle = ::GetStdHandle(which);
     if (IsConsole(handle)) {
         stream.flush();
         // Never freed: the streams flush through it until the very end of the process.
-        stream.rdbuf(new ConsoleWriter(handle));
+        stream.rdbuf(MakeWideLineWriter([handle](std::wstring_view wide) {
+                         WriteToConsole(handle, wide);
+                     }).release());
     }
 }
 
 }  // namespace
+
+std::unique_ptr<std::streambuf> MakeWideLineWriter(std::function<void(std::wstring_view)> write) {
+    return std::make_unique<WideLineWriter>(std::move(write));
+}
 
 void ConsoleCalls::WriteWideToConsoles() {
     WriteWideIfConsole(STD_OUTPUT_HANDLE, std::cout);

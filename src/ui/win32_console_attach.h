@@ -3,6 +3,9 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <streambuf>
+#include <string_view>
 
 namespace countryset {
 
@@ -29,5 +32,9 @@ public:
 // handler that releases the ports.
 bool UseConsoleWindow(ConsoleCalls& calls, const std::function<void()>& attached);
 bool UseConsoleWindow(const std::function<void()>& attached);
+
+// Bytes written to it reach `write` as UTF-16 (read as ShownText reads them), a line at a time
+// and what is left at each flush, so that the bytes of one character are never cut apart.
+std::unique_ptr<std::streambuf> MakeWideLineWriter(std::function<void(std::wstring_view)> write);
 
 }  // namespace countryset

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,26 @@ TEST(Win32ConsoleAttach, TheReleaseHandlerIsPutBackAfterTheConsoleIsAttached) {
                   c.result);
         EXPECT_EQ(c.console.log, c.log);
     }
+}
+
+// What the program writes for a console window arrives whole, whatever pieces it was written in:
+// a character's bytes split across writes are still one character.
+TEST(Win32ConsoleText, LinesReachTheConsoleAsWholeCharacters) {
+    if (::GetACP() != 1252) {
+        GTEST_SKIP() << "expectations written for code page 1252, this system has " << ::GetACP();
+    }
+    std::vector<std::wstring> written;
+    const auto writer =
+        MakeWideLineWriter([&](std::wstring_view wide) { written.emplace_back(wide); });
+    std::ostream out(writer.get());
+    out << "1. \xC3";  // the first byte of "Ö"
+    out << "\x96sterreich\n2. \xC4";
+    out.write("\x8C", 1);
+    out << "esko\n";
+    out << "Caf\xE9\n";  // a line from a settings file in code page 1252
+    out << "> " << std::flush;
+    EXPECT_EQ(written, (std::vector<std::wstring>{L"1. \u00D6sterreich\n", L"2. \u010Cesko\n",
+                                                  L"Caf\u00E9\n", L"> "}));
 }
 
 }  // namespace
