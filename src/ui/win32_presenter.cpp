@@ -248,10 +248,28 @@ private:
         const int id = icon.IsNull() ? IDR_MAINFRAME : icon.id;
         // Shared: the system keeps the resource's icon for the life of the program.
         HANDLE image = ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
-                                    ::GetSystemMetrics(big ? SM_CXICON : SM_CXSMICON),
-                                    ::GetSystemMetrics(big ? SM_CYICON : SM_CYSMICON), LR_SHARED);
+                                    MetricForWindow(big ? SM_CXICON : SM_CXSMICON),
+                                    MetricForWindow(big ? SM_CYICON : SM_CYSMICON), LR_SHARED);
         ::SendMessageW(m_hwnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL,
                        reinterpret_cast<::LPARAM>(image));
+    }
+
+    // At the dialog's own DPI, which may differ from the system's on a second monitor; from the
+    // system alone where the calls for that are missing (before Windows 10).
+    int MetricForWindow(int metric) const {
+        using ForDpi = int(WINAPI*)(int, UINT);
+        using DpiOf = UINT(WINAPI*)(HWND);
+        static const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+        static const auto forDpi = reinterpret_cast<ForDpi>(
+            reinterpret_cast<void*>(::GetProcAddress(user32, "GetSystemMetricsForDpi")));
+        static const auto dpiOf = reinterpret_cast<DpiOf>(
+            reinterpret_cast<void*>(::GetProcAddress(user32, "GetDpiForWindow")));
+        if (forDpi != nullptr && dpiOf != nullptr) {
+            if (const UINT dpi = dpiOf(m_hwnd); dpi != 0) {
+                return forDpi(metric, dpi);
+            }
+        }
+        return ::GetSystemMetrics(metric);
     }
 
     void SyncControl(Control& c) {
