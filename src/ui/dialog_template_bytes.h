@@ -1,6 +1,6 @@
-// A dialog template as the dialog manager takes it in memory: an extended (DLGTEMPLATEEX) header
-// with its font, then one DWORD-aligned DLGITEMTEMPLATEEX per control, all little-endian, texts
-// as UTF-16. Portable, so the layout is tested on every build, not only where it is drawn.
+// A dialog template as the classic dialog manager takes it in memory: a DLGTEMPLATE header with
+// its font, then one DWORD-aligned DLGITEMTEMPLATE per control, all little-endian, texts as
+// UTF-16. Portable, so the layout is tested on every build, not only where it is drawn.
 #pragma once
 
 #include <cstdint>
@@ -25,11 +25,7 @@ inline constexpr std::uint32_t kSysMenu = 0x00080000;
 inline constexpr std::uint32_t kGroup = 0x00020000;
 inline constexpr std::uint32_t kTabStop = 0x00010000;
 
-inline constexpr std::uint32_t kDsFixedSys = 0x0008;
 inline constexpr std::uint32_t kDsSetFont = 0x0040;
-// With the extended template and the face below: the system's current dialog face, not the one
-// the face's name stood for when it was first given.
-inline constexpr std::uint32_t kDsShellFont = kDsSetFont | kDsFixedSys;
 inline constexpr std::uint32_t kDsModalFrame = 0x0080;
 inline constexpr std::uint32_t kDsCentre = 0x0800;
 
@@ -66,7 +62,7 @@ std::uint32_t DialogStyleBits(const DialogTemplate& tmpl);
 std::uint32_t ControlStyleBits(const ControlTemplate& control);
 std::uint16_t ControlClassOrdinal(ControlKind kind);
 
-// The in-memory extended template of tmpl. Its first byte must lie on a DWORD boundary, which any
+// The in-memory template of tmpl. Its first byte must lie on a DWORD boundary, which any
 // allocation of the returned vector does.
 std::vector<unsigned char> DialogTemplateBytes(const DialogTemplate& tmpl);
 
