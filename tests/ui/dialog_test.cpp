@@ -6,8 +6,8 @@
 #include <functional>
 #include <tuple>
 
+#include "fakes/scripted_presenter.h"
 #include "ui/drop_down_list.h"
-#include "ui/scripted_presenter.h"
 #include "ui/three_countries.h"
 #include "ui/window_services.h"
 

@@ -1,4 +1,4 @@
-#include "serial/fake_comm_driver.h"
+#include "fakes/fake_comm_driver.h"
 
 #include <algorithm>
 #include <atomic>
