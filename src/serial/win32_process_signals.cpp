@@ -1,4 +1,5 @@
-#include "serial/win32_process_signals.h"
+#include "serial/process_signals.h"
+#include "serial/win32_console_control.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -110,7 +111,22 @@ void StopSessionWindow() {
 
 }  // namespace
 
-ProcessSignals::ProcessSignals(std::function<void()> release) : m_release(std::move(release)) {
+class ProcessSignals::System {
+public:
+    explicit System(std::function<void()> release);
+    ~System();
+
+private:
+    std::function<void()> m_release;
+    bool m_installed = false;
+};
+
+ProcessSignals::ProcessSignals(std::function<void()> release)
+    : m_system(std::make_unique<System>(std::move(release))) {}
+
+ProcessSignals::~ProcessSignals() = default;
+
+ProcessSignals::System::System(std::function<void()> release) : m_release(std::move(release)) {
     {
         std::lock_guard lock(g_mutex);
         if (g_release == nullptr && m_release && ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE)) {
@@ -136,7 +152,7 @@ void RenewConsoleControlHandler() {
     }
 }
 
-ProcessSignals::~ProcessSignals() {
+ProcessSignals::System::~System() {
     if (!m_installed) {
         return;
     }

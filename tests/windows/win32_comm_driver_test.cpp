@@ -12,11 +12,11 @@
 #include <string>
 #include <thread>
 
-#include "seams/recording_message_boxes.h"
+#include "fakes/recording_message_boxes.h"
 #include "serial/collect_reply.h"
 #include "serial/comm_port.h"
 #include "serial/modem_attach.h"
-#include "serial/win32_process_signals.h"
+#include "serial/process_signals.h"
 // After the project's headers: its macros would rename the driver's members.
 #include <windows.h>
 #undef CreateFile

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../ui/three_countries.h"
-#include "serial/win32_process_signals.h"
+#include "serial/process_signals.h"
 #include "ui/win32_presenter.h"
 #include "ui/window_services.h"
 
