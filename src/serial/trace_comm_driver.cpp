@@ -30,6 +30,12 @@ TraceCommDriver::TraceCommDriver(CommDriver& inner, std::ostream& out)
     : m_inner(inner), m_out(out), m_start(std::chrono::steady_clock::now()) {}
 
 void TraceCommDriver::Record(bool isWrite, const void* bytes, std::uint32_t count) {
+    const std::lock_guard lock(m_mutex);
+    RecordLocked(isWrite, bytes, count);
+}
+
+// The time is taken under the lock, so the lines' times run forward in the order they appear.
+void TraceCommDriver::RecordLocked(bool isWrite, const void* bytes, std::uint32_t count) {
     if (count == 0) {
         return;
     }
@@ -39,32 +45,36 @@ void TraceCommDriver::Record(bool isWrite, const void* bytes, std::uint32_t coun
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%4lld.%06lld", static_cast<long long>(micros / 1000000),
                   static_cast<long long>(micros % 1000000));
-    const std::string line = std::string(stamp) + (isWrite ? " -> " : " <- ") +
-                             EscapeWireBytes({static_cast<const char*>(bytes), count}) + "\n";
-    const std::lock_guard lock(m_mutex);
     // Flushed line by line: a run that is killed still leaves what crossed the wire.
-    m_out << line << std::flush;
-}
-
-IoStatus TraceCommDriver::Started(IoStatus status, bool isWrite, const void* bytes,
-                                  const std::uint32_t* done, OverlappedBlock* block) {
-    if (status == IoStatus::Finished) {
-        Record(isWrite, bytes, done != nullptr ? *done : 0);
-    } else if (status == IoStatus::Pending) {
-        const std::lock_guard lock(m_mutex);
-        m_inFlight[block] = InFlight{static_cast<const char*>(bytes), isWrite};
-    }
-    return status;
+    m_out << stamp << (isWrite ? " -> " : " <- ")
+          << EscapeWireBytes({static_cast<const char*>(bytes), count}) << '\n'
+          << std::flush;
 }
 
 IoStatus TraceCommDriver::ReadFile(CommHandle port, void* dest, std::uint32_t count,
                                    std::uint32_t* done, OverlappedBlock* block) {
-    return Started(m_inner.ReadFile(port, dest, count, done, block), false, dest, done, block);
+    const IoStatus status = m_inner.ReadFile(port, dest, count, done, block);
+    if (status == IoStatus::Finished) {
+        Record(false, dest, done != nullptr ? *done : 0);
+    } else if (status == IoStatus::Pending) {
+        const std::lock_guard lock(m_mutex);
+        m_inFlight[block] = InFlight{static_cast<const char*>(dest), false};
+    }
+    return status;
 }
 
 IoStatus TraceCommDriver::WriteFile(CommHandle port, const void* src, std::uint32_t count,
                                     std::uint32_t* done, OverlappedBlock* block) {
-    return Started(m_inner.WriteFile(port, src, count, done, block), true, src, done, block);
+    // Held across the write: the modem's answer, read by another thread the moment the command
+    // left, must not reach the trace before the command does.
+    const std::lock_guard lock(m_mutex);
+    const IoStatus status = m_inner.WriteFile(port, src, count, done, block);
+    if (status == IoStatus::Finished) {
+        RecordLocked(true, src, done != nullptr ? *done : 0);
+    } else if (status == IoStatus::Pending) {
+        m_inFlight[block] = InFlight{static_cast<const char*>(src), true};
+    }
+    return status;
 }
 
 IoStatus TraceCommDriver::GetOverlappedResult(CommHandle port, OverlappedBlock* block,
@@ -89,6 +99,11 @@ IoStatus TraceCommDriver::GetOverlappedResult(CommHandle port, OverlappedBlock* 
 }
 
 CommHandle TraceCommDriver::CreateFile(std::string_view portName) {
+    {
+        // The trace starts with the first port: a file behind the stream is opened now.
+        const std::lock_guard lock(m_mutex);
+        m_out.flush();
+    }
     return m_inner.CreateFile(portName);
 }
 bool TraceCommDriver::CloseHandle(CommHandle handle) {

@@ -24,7 +24,7 @@ std::string EscapeWireBytes(std::string_view bytes);
 class TraceCommDriver : public CommDriver {
 public:
     // Both must outlive the decorator; out is written from the user-interface and watcher
-    // threads, one whole line at a time.
+    // threads, one whole line at a time, and flushed when the first port is opened.
     TraceCommDriver(CommDriver& inner, std::ostream& out);
 
     CommHandle CreateFile(std::string_view portName) override;
@@ -56,9 +56,7 @@ private:
         bool isWrite;
     };
     void Record(bool isWrite, const void* bytes, std::uint32_t count);
-    // Records a transfer that ended, or keeps it until its result is asked for.
-    IoStatus Started(IoStatus status, bool isWrite, const void* bytes, const std::uint32_t* done,
-                     OverlappedBlock* block);
+    void RecordLocked(bool isWrite, const void* bytes, std::uint32_t count);
 
     CommDriver& m_inner;
     std::ostream& m_out;

@@ -1,8 +1,11 @@
 // The wire trace over the fake driver: transfers that end at once, later, short or not at all.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "serial/fake_comm_driver.h"
 #include "serial/trace_comm_driver.h"
@@ -65,6 +68,42 @@ TEST(TraceCommDriverTest, RecordsWhatCrossedWhenTheTransferEnds) {
                                                "<- OK"};
     EXPECT_EQ(Lines(out.str()), expected);
     EXPECT_EQ(fake.Written(), "ATZE1\rAT\\\r");
+}
+
+// The watcher reads the modem's answer while the command's write has not yet returned: the
+// trace still shows the command first, and its times still run forward.
+TEST(TraceCommDriverTest, AnswerReadDuringTheWriteFollowsTheCommand) {
+    FakeCommDriver fake;
+    std::ostringstream out;
+    TraceCommDriver trace(fake, out);
+    const CommHandle port = trace.CreateFile("COM1");
+    OverlappedBlock writeBlock;
+    writeBlock.hEvent = trace.CreateEvent();
+    OverlappedBlock readBlock;
+    readBlock.hEvent = trace.CreateEvent();
+    std::thread watcher;
+    std::atomic<bool> answerTraced{false};
+    fake.SetWriteHook([&](std::string_view) {
+        fake.PushIncoming("\r\nOK\r\n");
+        watcher = std::thread([&] {
+            char buffer[16];
+            std::uint32_t got = 0;
+            trace.ReadFile(port, buffer, 6, &got, &readBlock);
+            answerTraced = true;
+        });
+        // The watcher's chance to overtake the command.
+        for (int i = 0; i < 200 && !answerTraced; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::uint32_t done = 0;
+    EXPECT_EQ(trace.WriteFile(port, "AT\r", 3, &done, &writeBlock), IoStatus::Finished);
+    watcher.join();
+    const std::vector<std::string> expected = {"-> AT\\r", "<- \\r\\nOK\\r\\n"};
+    EXPECT_EQ(Lines(out.str()), expected);
+    const std::string text = out.str();
+    const std::size_t second = text.find('\n') + 1;
+    EXPECT_LE(std::stod(text.substr(0, second)), std::stod(text.substr(second)));
 }
 
 }  // namespace
