@@ -79,17 +79,19 @@ int main(int argc, char** argv) {
     // Before any other thread starts: the watcher and the toolkit's threads inherit the mask.
     ProcessSignals signals([&driver] { driver.ReleaseAllPorts(); });
 
-    std::unique_ptr<std::ostream> traceFile;
+    // Checked now, opened with the first port: a run refused before it starts writes nothing.
+    std::unique_ptr<TraceFile> traceFile;
     if (!commandLine.traceFile.empty()) {
         std::string problem;
-        traceFile = OpenTraceFile(commandLine.traceFile, &problem);
+        traceFile =
+            TraceFile::Check(commandLine.traceFile, ProgramFiles(executable), appName, &problem);
         if (traceFile == nullptr) {
             std::cerr << appName << ": cannot write the trace file "
                       << VisibleText(commandLine.traceFile) << ": " << problem << "\n";
             return 2;
         }
     }
-    std::ostream& traceOut = traceFile != nullptr ? *traceFile : std::cerr;
+    std::ostream& traceOut = traceFile != nullptr ? traceFile->Stream() : std::cerr;
     TraceCommDriver traceDriver(driver, traceOut);
     CommDriver& commDriver = commandLine.trace ? static_cast<CommDriver&>(traceDriver) : driver;
 
