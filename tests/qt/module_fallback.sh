@@ -9,12 +9,23 @@ program=$1 module=$2 other=$3 noentry=$4 sample=$5
 dir=$(mktemp -d "${TMPDIR:-/tmp}/countryset-module.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 failures=0
+# The module's build tag, and one of another build the same length.
+export TAG OTHER_TAG
+TAG=$(objcopy -O binary --only-section=.countryset_tag "$module" /dev/stdout | tr -d '\0')
+[[ -n $TAG ]] || { echo "FAIL: the module has no build tag"; exit 1; }
+OTHER_TAG=${TAG%?}$([[ ${TAG: -1} == 0 ]] && echo 1 || echo 0)
 
 # name | how the module beside the program is made | what the one line on stderr must say
 cases=(
     "absent|:|No such file or directory"
-    "not a library|printf '%4096s' text > M|cannot be loaded"
-    "empty file|: > M|cannot be loaded"
+    "not a library|printf '%4096s' text > M|cannot be loaded (not an ELF file)"
+    "empty file|: > M|cannot be loaded (not a complete ELF file)"
+    "cut to 40 bytes|head -c 40 \"$module\" > M|cannot be loaded (not a complete ELF file)"
+    "cut to 1000 bytes|head -c 1000 \"$module\" > M|cannot be loaded (the file is cut"
+    "cut to 100000 bytes|head -c 100000 \"$module\" > M|cannot be loaded (the file is cut"
+    "cut short of its end|head -c -4096 \"$module\" > M|cannot be loaded ("
+    "another machine|cp \"$module\" M && printf '\\x28\\x00' > e && dd if=e of=M bs=1 seek=18 conv=notrunc status=none|cannot be loaded (built for another kind of machine)"
+    "another build's tag|perl -0777 -pe 's{\\Q\$ENV{TAG}\\E}{\$ENV{OTHER_TAG}}g' \"$module\" > M|belongs to another build"
     "another build|cp \"$other\" M|belongs to another build"
     "no entry point|cp \"$noentry\" M|has no entry point"
     "symbolic link|ln -s \"$module\" M|is a symbolic link"
