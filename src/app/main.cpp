@@ -99,12 +99,16 @@ int main(int argc, char** argv) {
         // No operator: the dialog is answered from the command line, each message is one line
         // on stderr, and nothing ever waits for input, so no terminal is needed.
         ChoicePresenter presenter(commandLine.country, commandLine.port, std::cerr, appName);
+        presenter.StoredPortFrom(&state.country.currentCom);
         WindowServices services(appName, presenter);
         int status = 1;
         if (commandLine.mode == CommandLine::Mode::Country) {
             CSetupApp app(state, profile, commDriver, services);
             app.InitInstance(executable);
             status = app.CountrySet() ? 0 : 1;
+        } else if (commandLine.mode == CommandLine::Mode::ListCountries) {
+            status = ListCountries(state, profile, commDriver, services, presenter, executable,
+                                   std::cout);
         } else if (CSetupApp app(state, profile, commDriver, services);
                    app.FindSettings(executable)) {
             status = commandLine.mode == CommandLine::Mode::Query

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -109,6 +110,50 @@ TEST_F(ToolboxTest, UnknownOrAmbiguousNamesAreUsageErrors) {
     }
     EXPECT_EQ(modem_->Received(), "");
     EXPECT_EQ(folder_.ReadSettings(), settings_);
+}
+
+// Every entry --list-countries offers (and so the completion) can be picked by --country:
+// equal names by their number, names that differ only in case as written, a long name as the
+// list holds it. An entry whose code does not fit is not offered.
+TEST_F(ToolboxTest, EveryListedEntryCanBePicked) {
+    StartModem();
+    folder_.WriteSettings(ReplaceAll(
+        ReplaceAll(settings_, "NumOfCountry=40", "NumOfCountry=44"), "[Country]\r\n",
+        "[Country]\r\nGermany=46\r\nGERMANY=07\r\nSaint Vincent and the Grenadines=09\r\n"
+        "Far Away=123456789012345678901\r\n"));
+    const ProgramResult listed = RunDetached({"--list-countries"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_THAT(listed.out, HasSubstr("\nGermany#1\nGERMANY\nGermany#2\nGreece\n"));
+    EXPECT_THAT(listed.out, HasSubstr("\nSaint Vincent and t\n"));
+    EXPECT_THAT(listed.out, Not(HasSubstr("Far")));
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 43);
+
+    const std::pair<const char*, int> picks[] = {
+        {"Germany#1", 0x46}, {"GERMANY", 0x07}, {"Germany#2", 0x42}, {"Saint Vincent and t", 0x09}};
+    for (const auto& [name, code] : picks) {
+        const ProgramResult result = RunDetached({"--country", name});
+        EXPECT_EQ(result.exitCode, 0) << name << result.err;
+        EXPECT_EQ(modem_->Country(), code) << name;
+    }
+    const ProgramResult ambiguous = RunDetached({"--country", "germany"});
+    EXPECT_EQ(ambiguous.exitCode, 2);
+    EXPECT_THAT(ambiguous.err, HasSubstr("#2"));
+    EXPECT_THAT(ambiguous.err, HasSubstr("\n  Germany#1\n  GERMANY\n  Germany#2\n"));
+}
+
+// A stored port that is none of the list's is no port a script meant: a usage error that names
+// it, and nothing sent or stored.
+TEST_F(ToolboxTest, StoredPortOutsideTheListIsAUsageError) {
+    StartModem();
+    const std::string settings = ReplaceAll(settings_, "CurrentCOM=1", "CurrentCOM=9");
+    folder_.WriteSettings(settings);
+    ProgramResult result = RunDetached({"--country", "Japan"});
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("CurrentCOM=9"));
+    EXPECT_EQ(modem_->Received(), "");
+    EXPECT_EQ(folder_.ReadSettings(), settings);
+    result = RunDetached({"--country", "Japan", "--port", "COM1"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
 }
 
 TEST_F(ToolboxTest, QueryNamesTheCurrentCountryAndTheSupportedOnes) {
