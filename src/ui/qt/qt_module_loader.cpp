@@ -217,7 +217,12 @@ std::unique_ptr<Presenter> LoadQtPresenter(const std::string& modulePath, int& a
     if (std::strcmp(module->interface, kQtModuleInterface) != 0) {
         return Fail(whyNot, prefix + "belongs to another build of the program");
     }
-    return std::unique_ptr<Presenter>(module->create(&argc, argv, whyNot));
+    std::unique_ptr<Presenter> presenter(module->create(&argc, argv, whyNot));
+    // The reason may quote the environment (a display's name): never its control bytes.
+    if (presenter == nullptr && whyNot != nullptr) {
+        *whyNot = VisibleText(*whyNot);
+    }
+    return presenter;
 }
 
 }  // namespace countryset
