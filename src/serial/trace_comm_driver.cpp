@@ -51,6 +51,18 @@ void TraceCommDriver::RecordLocked(bool isWrite, const void* bytes, std::uint32_
           << std::flush;
 }
 
+void TraceCommDriver::RecordShortWrite(std::uint32_t sent, std::uint32_t count) {
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - m_start)
+                            .count();
+    char line[96];
+    std::snprintf(
+        line, sizeof line, "%4lld.%06lld !! only %u of %u bytes of the write above were sent\n",
+        static_cast<long long>(micros / 1000000), static_cast<long long>(micros % 1000000),
+        static_cast<unsigned>(sent), static_cast<unsigned>(count));
+    m_out << line << std::flush;
+}
+
 IoStatus TraceCommDriver::ReadFile(CommHandle port, void* dest, std::uint32_t count,
                                    std::uint32_t* done, OverlappedBlock* block) {
     const IoStatus status = m_inner.ReadFile(port, dest, count, done, block);
@@ -58,7 +70,7 @@ IoStatus TraceCommDriver::ReadFile(CommHandle port, void* dest, std::uint32_t co
         Record(false, dest, done != nullptr ? *done : 0);
     } else if (status == IoStatus::Pending) {
         const std::lock_guard lock(m_mutex);
-        m_inFlight[block] = InFlight{static_cast<const char*>(dest), false};
+        m_inFlight[block] = InFlight{static_cast<const char*>(dest), false, 0};
     }
     return status;
 }
@@ -72,7 +84,9 @@ IoStatus TraceCommDriver::WriteFile(CommHandle port, const void* src, std::uint3
     if (status == IoStatus::Finished) {
         RecordLocked(true, src, done != nullptr ? *done : 0);
     } else if (status == IoStatus::Pending) {
-        m_inFlight[block] = InFlight{static_cast<const char*>(src), true};
+        // Handed to the port: its answer may be read before the write is known to have ended.
+        RecordLocked(true, src, count);
+        m_inFlight[block] = InFlight{static_cast<const char*>(src), true, count};
     }
     return status;
 }
@@ -83,18 +97,20 @@ IoStatus TraceCommDriver::GetOverlappedResult(CommHandle port, OverlappedBlock* 
     if (status == IoStatus::Incomplete) {
         return status;
     }
-    InFlight transfer{};
-    {
-        const std::lock_guard lock(m_mutex);
-        const auto found = m_inFlight.find(block);
-        if (found == m_inFlight.end()) {
-            return status;
-        }
-        transfer = found->second;
-        m_inFlight.erase(found);
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_inFlight.find(block);
+    if (found == m_inFlight.end()) {
+        return status;
     }
+    const InFlight transfer = found->second;
+    m_inFlight.erase(found);
     // A failed transfer still moved *done bytes, and they crossed the wire.
-    Record(transfer.isWrite, transfer.bytes, done != nullptr ? *done : 0);
+    const std::uint32_t moved = done != nullptr ? *done : 0;
+    if (!transfer.isWrite) {
+        RecordLocked(false, transfer.bytes, moved);
+    } else if (moved < transfer.count) {
+        RecordShortWrite(moved, transfer.count);
+    }
     return status;
 }
 

@@ -3,6 +3,8 @@
 // Lines look like
 //      0.012345 -> ATZE1\r
 //      0.031002 <- ATZE1\r\r\nOK\r\n
+// A write is recorded when it is handed to the port, before any answer to it can be; one that
+// then moves fewer bytes adds a line "!! only N of M bytes of the write above were sent".
 // with \r, \n, \\ and every other control or non-ASCII byte escaped (\x00), so a trace is safe
 // to print and says exactly which bytes crossed.
 #pragma once
@@ -54,9 +56,11 @@ private:
     struct InFlight {
         const char* bytes;
         bool isWrite;
+        std::uint32_t count;  // for a write: the bytes already recorded
     };
     void Record(bool isWrite, const void* bytes, std::uint32_t count);
     void RecordLocked(bool isWrite, const void* bytes, std::uint32_t count);
+    void RecordShortWrite(std::uint32_t sent, std::uint32_t count);
 
     CommDriver& m_inner;
     std::ostream& m_out;
