@@ -7,7 +7,7 @@
 #include <sstream>
 #include <thread>
 
-#include "serial/fake_comm_driver.h"
+#include "fakes/fake_comm_driver.h"
 #include "serial/trace_comm_driver.h"
 
 namespace countryset {
