@@ -3,6 +3,7 @@
 // writes each message box as one line to a stream instead of waiting for Enter.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -14,12 +15,18 @@
 namespace countryset {
 
 // Which entries of the offered list a name given on the command line means: the entries equal
-// to it ignoring case, else those it begins; close names to suggest when that is not one entry.
+// to it as written; else, for "NAME#n", the n-th of the entries equal to NAME; else those equal
+// to it ignoring case; else those it begins. Close names to suggest, as PickableNames spells
+// them, when that is not one entry.
 struct CountryMatch {
     std::vector<int> positions;
     std::vector<std::string> closeNames;
 };
 CountryMatch MatchCountry(const std::vector<std::string>& listed, std::string_view name);
+
+// Each entry of the list as --country picks it alone: its name, or "NAME#n" for the n-th of
+// equal names.
+std::vector<std::string> PickableNames(const std::vector<std::string>& listed);
 
 class ChoicePresenter : public Presenter {
 public:
@@ -35,6 +42,8 @@ public:
     int PortPosition() const { return m_portPosition; }
     // Set when the command line named no single country or port: the run was cancelled.
     const std::string& UsageProblem() const { return m_usageProblem; }
+    // The stored CurrentCOM as the dialog reads it, named when it is no port of the list.
+    void StoredPortFrom(const std::int32_t* currentCom) { m_storedPort = currentCom; }
 
 private:
     std::string m_country;
@@ -44,6 +53,18 @@ private:
     std::vector<std::string> m_offered;
     int m_portPosition = -1;
     std::string m_usageProblem;
+    const std::int32_t* m_storedPort = nullptr;
 };
+
+class CommDriver;
+class PrivateProfile;
+class WindowServices;
+struct ProgramState;
+
+// --list-countries: the dialog is read (no port is opened) and each offered entry printed as
+// --country picks it, made visible. The exit status: 0, or 1 when the settings cannot be read.
+int ListCountries(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
+                  WindowServices& services, ChoicePresenter& presenter,
+                  const std::string& executable, std::ostream& out);
 
 }  // namespace countryset

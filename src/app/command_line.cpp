@@ -23,6 +23,7 @@ enum OptionId : int {
     kQuery,
     kListPorts,
     kTrace,
+    kListCountries,
 };
 
 constexpr option kOptions[] = {
@@ -34,6 +35,7 @@ constexpr option kOptions[] = {
     {"query", no_argument, nullptr, kQuery},
     {"list-ports", no_argument, nullptr, kListPorts},
     {"trace", optional_argument, nullptr, kTrace},
+    {"list-countries", no_argument, nullptr, kListCountries},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -118,6 +120,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 result.mode = CommandLine::Mode::ListPorts;
                 ++modes;
                 break;
+            case kListCountries:
+                result.mode = CommandLine::Mode::ListCountries;
+                ++modes;
+                break;
             case kTrace:
                 if (optarg != nullptr && *optarg == '\0') {
                     return UsageError("--trace= needs a file name");
@@ -151,7 +157,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                           std::string(args[static_cast<std::size_t>(optind)]) + "'");
     }
     if (modes > 1) {
-        return UsageError("--country, --query and --list-ports go one at a time");
+        return UsageError("--country, --query, --list-ports and --list-countries go one at a time");
     }
     if (portGiven && result.mode != CommandLine::Mode::Country &&
         result.mode != CommandLine::Mode::Query) {
@@ -164,8 +170,8 @@ std::string UsageText(const std::string& programName) {
     const std::string indent(programName.size() + 8, ' ');
     return "Usage: " + programName + " [--console] [--trace[=FILE]]\n" + indent +
            "--country NAME [--port COMn] [--trace[=FILE]]\n" + indent +
-           "--query [--port COMn] [--trace[=FILE]]\n" + indent + "--list-ports\n" + indent +
-           "--help | --version\n";
+           "--query [--port COMn] [--trace[=FILE]]\n" + indent +
+           "--list-ports | --list-countries\n" + indent + "--help | --version\n";
 }
 
 std::string HelpText(const std::string& programName) {
@@ -181,8 +187,9 @@ std::string HelpText(const std::string& programName) {
            "                        " +
            programName +
            "\n"
-           "  --country NAME      set NAME from the offered list without a dialog (case does\n"
-           "                      not matter; a unique beginning will do); outcome on stderr\n"
+           "  --country NAME      set NAME from the offered list without a dialog (as listed,\n"
+           "                      or in any case, or a unique beginning; NAME#2 for the\n"
+           "                      second of equal names); outcome on stderr\n"
            "                        " +
            programName +
            " --country germany --port COM2\n"
@@ -196,6 +203,8 @@ std::string HelpText(const std::string& programName) {
            "                        " +
            programName +
            " --list-ports\n"
+           "  --list-countries    the offered countries, one a line, each as --country picks\n"
+           "                      it alone (equal names as NAME#2, NAME#3...); opens no port\n"
            "\n"
            "Options:\n"
            "  --port COMn         the port for --country or --query (default: the stored one)\n"
@@ -212,8 +221,8 @@ std::string HelpText(const std::string& programName) {
            "extension .DAT. Its [Ports] section maps COM1..COM8 to devices\n"
            "(COM1=/dev/ttyUSB0); without an entry COMn opens /dev/ttyS<n-1>.\n"
            "\n"
-           "Exit status: 0 when the country was set (or the modem was read, or the ports\n"
-           "listed), 1 when it was not (cancelled or failed), 2 for a usage error.\n";
+           "Exit status: 0 when the country was set (or the modem was read, or the ports or\n"
+           "countries listed), 1 when it was not (cancelled or failed), 2 for a usage error.\n";
 }
 
 std::string VersionText() {

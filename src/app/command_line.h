@@ -9,7 +9,7 @@ namespace countryset {
 struct CommandLine {
     enum class Action { Run, Help, Version, UsageError };
     // What a Run does: the operator's dialog, a scripted run, reading a modem, or the ports.
-    enum class Mode { Dialog, Country, Query, ListPorts };
+    enum class Mode { Dialog, Country, Query, ListPorts, ListCountries };
 
     Action action = Action::Run;
     Mode mode = Mode::Dialog;

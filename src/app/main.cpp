@@ -53,17 +53,19 @@ int main(int argc, char** argv) {
     // Before any other thread starts: the watcher and the toolkit's threads inherit the mask.
     ProcessSignals signals(system.releaseAllPorts);
 
-    std::unique_ptr<std::ostream> traceFile;
+    // Checked now, opened with the first port: a run refused before it starts writes nothing.
+    std::unique_ptr<TraceFile> traceFile;
     if (!commandLine.traceFile.empty()) {
         std::string problem;
-        traceFile = OpenTraceFile(commandLine.traceFile, &problem);
+        traceFile =
+            TraceFile::Check(commandLine.traceFile, ProgramFiles(executable), appName, &problem);
         if (traceFile == nullptr) {
             std::cerr << appName << ": cannot write the trace file "
                       << VisibleText(commandLine.traceFile) << ": " << problem << "\n";
             return 2;
         }
     }
-    std::ostream& traceOut = traceFile != nullptr ? *traceFile : std::cerr;
+    std::ostream& traceOut = traceFile != nullptr ? traceFile->Stream() : std::cerr;
     TraceCommDriver traceDriver(driver, traceOut);
     CommDriver& commDriver = commandLine.trace ? static_cast<CommDriver&>(traceDriver) : driver;
 
@@ -71,12 +73,16 @@ int main(int argc, char** argv) {
         // No operator: the dialog is answered from the command line, each message is one line
         // on stderr, and nothing ever waits for input, so no terminal is needed.
         ChoicePresenter presenter(commandLine.country, commandLine.port, std::cerr, appName);
+        presenter.StoredPortFrom(&state.country.currentCom);
         WindowServices services(appName, presenter);
         int status = 1;
         if (commandLine.mode == CommandLine::Mode::Country) {
             CSetupApp app(state, profile, commDriver, services);
             app.InitInstance(executable);
             status = app.CountrySet() ? 0 : 1;
+        } else if (commandLine.mode == CommandLine::Mode::ListCountries) {
+            status = ListCountries(state, profile, commDriver, services, presenter, executable,
+                                   std::cout);
         } else if (CSetupApp app(state, profile, commDriver, services);
                    app.FindSettings(executable)) {
             status = commandLine.mode == CommandLine::Mode::Query

@@ -4,89 +4,84 @@
 
 #include <cerrno>
 #include <cstring>
-#include <streambuf>
 
 #include "app/trace_file.h"
 
-namespace countryset {
+namespace countryset::trace_file {
 
 namespace {
 
-// Writes straight to a descriptor it owns; the trace flushes every line.
-class DescriptorBuffer : public std::streambuf {
-public:
-    explicit DescriptorBuffer(int fd) : m_fd(fd) { setp(m_buffer, m_buffer + sizeof m_buffer); }
-    ~DescriptorBuffer() override {
-        sync();
-        ::close(m_fd);
+// Why the file described by info may not take the trace; empty when it may.
+std::string Refused(const struct stat& info, const std::vector<std::string>& untouchable) {
+    if (S_ISLNK(info.st_mode)) {
+        return "it is a symbolic link";
     }
-    DescriptorBuffer(const DescriptorBuffer&) = delete;
-    DescriptorBuffer& operator=(const DescriptorBuffer&) = delete;
-
-protected:
-    int_type overflow(int_type c) override {
-        if (sync() != 0) {
-            return traits_type::eof();
-        }
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
+    if (!S_ISREG(info.st_mode)) {
+        return "it is not a regular file";
     }
-    int sync() override {
-        const char* at = pbase();
-        while (at < pptr()) {
-            const ssize_t written = ::write(m_fd, at, static_cast<std::size_t>(pptr() - at));
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written <= 0) {
-                setp(m_buffer, m_buffer + sizeof m_buffer);
-                return -1;
-            }
-            at += written;
-        }
-        setp(m_buffer, m_buffer + sizeof m_buffer);
-        return 0;
+    if (info.st_uid != ::geteuid()) {
+        return "it belongs to another user";
     }
-
-private:
-    int m_fd;
-    char m_buffer[4096];
-};
-
-class TraceStream : public std::ostream {
-public:
-    explicit TraceStream(int fd) : std::ostream(nullptr), m_buffer(fd) { rdbuf(&m_buffer); }
-
-private:
-    DescriptorBuffer m_buffer;
-};
+    for (const std::string& path : untouchable) {
+        struct stat own {};
+        if (::stat(path.c_str(), &own) == 0 && own.st_dev == info.st_dev &&
+            own.st_ino == info.st_ino) {
+            return "it is one of the program's own files";
+        }
+    }
+    return {};
+}
 
 }  // namespace
 
-std::unique_ptr<std::ostream> OpenTraceFile(const std::string& path, std::string* problem) {
-    // Not emptied at opening: a FIFO or a device must not be touched, nor a file found to be
-    // something else.
+std::string CheckPath(const std::string& path, const std::vector<std::string>& untouchable) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        if (std::string refused = Refused(info, untouchable); !refused.empty()) {
+            return refused;
+        }
+        return ::access(path.c_str(), W_OK) == 0 ? std::string() : std::strerror(errno);
+    }
+    if (errno != ENOENT) {
+        return std::strerror(errno);
+    }
+    // A new file: its folder must take it.
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? std::string() : std::strerror(errno);
+}
+
+std::FILE* OpenForAppend(const std::string& path, const std::vector<std::string>& untouchable,
+                         bool* empty, std::string* problem) {
+    // Never emptied: appended to. O_NONBLOCK: a FIFO put in its place since the check must not
+    // hold the run.
     const int fd = ::open(
-        path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+        path.c_str(),
+        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0) {
         *problem = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
         return nullptr;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        *problem = "it is not a regular file";
-        return nullptr;
-    }
-    if (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    if (::fstat(fd, &info) != 0) {
         *problem = std::strerror(errno);
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<TraceStream>(fd);
+    *problem = Refused(info, untouchable);
+    if (problem->empty() && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        *problem = std::strerror(errno);
+    }
+    std::FILE* file = problem->empty() ? ::fdopen(fd, "a") : nullptr;
+    if (file == nullptr) {
+        if (problem->empty()) {
+            *problem = std::strerror(errno);
+        }
+        ::close(fd);
+        return nullptr;
+    }
+    *empty = info.st_size == 0;
+    return file;
 }
 
-}  // namespace countryset
+}  // namespace countryset::trace_file

@@ -1,16 +1,56 @@
-#include <fstream>
+#include <filesystem>
+#include <system_error>
 
 #include "app/trace_file.h"
 
-namespace countryset {
+namespace countryset::trace_file {
 
-std::unique_ptr<std::ostream> OpenTraceFile(const std::string& path, std::string* problem) {
-    auto file = std::make_unique<std::ofstream>(path, std::ios::binary | std::ios::trunc);
-    if (!*file) {
+namespace {
+
+std::filesystem::path FromUtf8(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+// Why the existing file at path may not take the trace; empty when it may.
+std::string Refused(const std::string& path, const std::vector<std::string>& untouchable) {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(FromUtf8(path), error);
+    if (error || !std::filesystem::exists(status)) {
+        return {};
+    }
+    if (std::filesystem::is_symlink(status)) {
+        return "it is a symbolic link";
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        return "it is not a regular file";
+    }
+    for (const std::string& own : untouchable) {
+        if (std::filesystem::equivalent(FromUtf8(path), FromUtf8(own), error) && !error) {
+            return "it is one of the program's own files";
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string CheckPath(const std::string& path, const std::vector<std::string>& untouchable) {
+    return Refused(path, untouchable);
+}
+
+std::FILE* OpenForAppend(const std::string& path, const std::vector<std::string>& untouchable,
+                         bool* empty, std::string* problem) {
+    *problem = Refused(path, untouchable);
+    if (!problem->empty()) {
+        return nullptr;
+    }
+    std::FILE* file = _wfopen(FromUtf8(path).c_str(), L"ab");
+    if (file == nullptr) {
         *problem = "it cannot be opened for writing";
         return nullptr;
     }
+    *empty = std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0;
     return file;
 }
 
-}  // namespace countryset
+}  // namespace countryset::trace_file

@@ -8,14 +8,20 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <thread>
+
+#include "seams/write_back_guard.h"
 
 namespace countryset {
 
 namespace {
 
 constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// A write-back waits at most 10 s for the settings folder's lock; its own writing takes
+// milliseconds.
+constexpr auto kWriteBackWait = std::chrono::seconds(12);
 
 }  // namespace
 
@@ -99,6 +105,9 @@ void ProcessSignals::System::Watch() {
         signalfd_siginfo info{};
         if (::read(m_signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
             m_release();
+            // The modem took the country before a write-back starts: the choice is stored
+            // before the program ends, and none starts afterwards.
+            WriteBackGuard::EndWriteBacks(kWriteBackWait);
             EndAs(static_cast<int>(info.ssi_signo));
         }
     }

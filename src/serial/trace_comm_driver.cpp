@@ -30,6 +30,12 @@ TraceCommDriver::TraceCommDriver(CommDriver& inner, std::ostream& out)
     : m_inner(inner), m_out(out), m_start(std::chrono::steady_clock::now()) {}
 
 void TraceCommDriver::Record(bool isWrite, const void* bytes, std::uint32_t count) {
+    const std::lock_guard lock(m_mutex);
+    RecordLocked(isWrite, bytes, count);
+}
+
+// The time is taken under the lock, so the lines' times run forward in the order they appear.
+void TraceCommDriver::RecordLocked(bool isWrite, const void* bytes, std::uint32_t count) {
     if (count == 0) {
         return;
     }
@@ -39,32 +45,50 @@ void TraceCommDriver::Record(bool isWrite, const void* bytes, std::uint32_t coun
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%4lld.%06lld", static_cast<long long>(micros / 1000000),
                   static_cast<long long>(micros % 1000000));
-    const std::string line = std::string(stamp) + (isWrite ? " -> " : " <- ") +
-                             EscapeWireBytes({static_cast<const char*>(bytes), count}) + "\n";
-    const std::lock_guard lock(m_mutex);
     // Flushed line by line: a run that is killed still leaves what crossed the wire.
-    m_out << line << std::flush;
+    m_out << stamp << (isWrite ? " -> " : " <- ")
+          << EscapeWireBytes({static_cast<const char*>(bytes), count}) << '\n'
+          << std::flush;
 }
 
-IoStatus TraceCommDriver::Started(IoStatus status, bool isWrite, const void* bytes,
-                                  const std::uint32_t* done, OverlappedBlock* block) {
-    if (status == IoStatus::Finished) {
-        Record(isWrite, bytes, done != nullptr ? *done : 0);
-    } else if (status == IoStatus::Pending) {
-        const std::lock_guard lock(m_mutex);
-        m_inFlight[block] = InFlight{static_cast<const char*>(bytes), isWrite};
-    }
-    return status;
+void TraceCommDriver::RecordShortWrite(std::uint32_t sent, std::uint32_t count) {
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - m_start)
+                            .count();
+    char line[96];
+    std::snprintf(
+        line, sizeof line, "%4lld.%06lld !! only %u of %u bytes of the write above were sent\n",
+        static_cast<long long>(micros / 1000000), static_cast<long long>(micros % 1000000),
+        static_cast<unsigned>(sent), static_cast<unsigned>(count));
+    m_out << line << std::flush;
 }
 
 IoStatus TraceCommDriver::ReadFile(CommHandle port, void* dest, std::uint32_t count,
                                    std::uint32_t* done, OverlappedBlock* block) {
-    return Started(m_inner.ReadFile(port, dest, count, done, block), false, dest, done, block);
+    const IoStatus status = m_inner.ReadFile(port, dest, count, done, block);
+    if (status == IoStatus::Finished) {
+        Record(false, dest, done != nullptr ? *done : 0);
+    } else if (status == IoStatus::Pending) {
+        const std::lock_guard lock(m_mutex);
+        m_inFlight[block] = InFlight{static_cast<const char*>(dest), false, 0};
+    }
+    return status;
 }
 
 IoStatus TraceCommDriver::WriteFile(CommHandle port, const void* src, std::uint32_t count,
                                     std::uint32_t* done, OverlappedBlock* block) {
-    return Started(m_inner.WriteFile(port, src, count, done, block), true, src, done, block);
+    // Held across the write: the modem's answer, read by another thread the moment the command
+    // left, must not reach the trace before the command does.
+    const std::lock_guard lock(m_mutex);
+    const IoStatus status = m_inner.WriteFile(port, src, count, done, block);
+    if (status == IoStatus::Finished) {
+        RecordLocked(true, src, done != nullptr ? *done : 0);
+    } else if (status == IoStatus::Pending) {
+        // Handed to the port: its answer may be read before the write is known to have ended.
+        RecordLocked(true, src, count);
+        m_inFlight[block] = InFlight{static_cast<const char*>(src), true, count};
+    }
+    return status;
 }
 
 IoStatus TraceCommDriver::GetOverlappedResult(CommHandle port, OverlappedBlock* block,
@@ -73,22 +97,29 @@ IoStatus TraceCommDriver::GetOverlappedResult(CommHandle port, OverlappedBlock* 
     if (status == IoStatus::Incomplete) {
         return status;
     }
-    InFlight transfer{};
-    {
-        const std::lock_guard lock(m_mutex);
-        const auto found = m_inFlight.find(block);
-        if (found == m_inFlight.end()) {
-            return status;
-        }
-        transfer = found->second;
-        m_inFlight.erase(found);
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_inFlight.find(block);
+    if (found == m_inFlight.end()) {
+        return status;
     }
+    const InFlight transfer = found->second;
+    m_inFlight.erase(found);
     // A failed transfer still moved *done bytes, and they crossed the wire.
-    Record(transfer.isWrite, transfer.bytes, done != nullptr ? *done : 0);
+    const std::uint32_t moved = done != nullptr ? *done : 0;
+    if (!transfer.isWrite) {
+        RecordLocked(false, transfer.bytes, moved);
+    } else if (moved < transfer.count) {
+        RecordShortWrite(moved, transfer.count);
+    }
     return status;
 }
 
 CommHandle TraceCommDriver::CreateFile(std::string_view portName) {
+    {
+        // The trace starts with the first port: a file behind the stream is opened now.
+        const std::lock_guard lock(m_mutex);
+        m_out.flush();
+    }
     return m_inner.CreateFile(portName);
 }
 bool TraceCommDriver::CloseHandle(CommHandle handle) {

@@ -3,6 +3,8 @@
 // Lines look like
 //      0.012345 -> ATZE1\r
 //      0.031002 <- ATZE1\r\r\nOK\r\n
+// A write is recorded when it is handed to the port, before any answer to it can be; one that
+// then moves fewer bytes adds a line "!! only N of M bytes of the write above were sent".
 // with \r, \n, \\ and every other control or non-ASCII byte escaped (\x00), so a trace is safe
 // to print and says exactly which bytes crossed.
 #pragma once
@@ -24,7 +26,7 @@ std::string EscapeWireBytes(std::string_view bytes);
 class TraceCommDriver : public CommDriver {
 public:
     // Both must outlive the decorator; out is written from the user-interface and watcher
-    // threads, one whole line at a time.
+    // threads, one whole line at a time, and flushed when the first port is opened.
     TraceCommDriver(CommDriver& inner, std::ostream& out);
 
     CommHandle CreateFile(std::string_view portName) override;
@@ -54,11 +56,11 @@ private:
     struct InFlight {
         const char* bytes;
         bool isWrite;
+        std::uint32_t count;  // for a write: the bytes already recorded
     };
     void Record(bool isWrite, const void* bytes, std::uint32_t count);
-    // Records a transfer that ended, or keeps it until its result is asked for.
-    IoStatus Started(IoStatus status, bool isWrite, const void* bytes, const std::uint32_t* done,
-                     OverlappedBlock* block);
+    void RecordLocked(bool isWrite, const void* bytes, std::uint32_t count);
+    void RecordShortWrite(std::uint32_t sent, std::uint32_t count);
 
     CommDriver& m_inner;
     std::ostream& m_out;

@@ -264,8 +264,32 @@ void RemoveStaleTemporaries(int dirFd, const std::string& stem) {
     ::closedir(dir);
 }
 
-bool ReplaceFile(FileWriteOps& ops, int dir, const std::string& name, const std::string& text,
-                 const struct stat* previous) {
+// What became of a replacement: kFolderRefused when the folder's permissions forbid the
+// temporary or the rename (the old file is then whole and no temporary is left).
+enum class Replaced { kDone, kFailed, kFolderRefused };
+
+bool FolderRefused(int error) {
+    return error == EACCES || error == EPERM;
+}
+
+// Writes all of text through ops, from where fd stands.
+bool WriteAll(FileWriteOps& ops, int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ops.Write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+Replaced ReplaceFile(FileWriteOps& ops, int dir, const std::string& name, const std::string& text,
+                     const struct stat* previous) {
     std::string stem = name;
     if (stem.size() > kMaxTempStem) {
         stem.resize(kMaxTempStem);
@@ -281,11 +305,11 @@ bool ReplaceFile(FileWriteOps& ops, int dir, const std::string& name, const std:
         fd.Reset(::openat(dir, temp.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode));
         if (!fd.Valid() && errno != EEXIST) {
-            return false;
+            return FolderRefused(errno) ? Replaced::kFolderRefused : Replaced::kFailed;
         }
     }
     if (!fd.Valid()) {
-        return false;
+        return Replaced::kFailed;
     }
 
     bool ok = true;
@@ -299,30 +323,47 @@ bool ReplaceFile(FileWriteOps& ops, int dir, const std::string& name, const std:
         }
         ok = ::fchmod(fd.Get(), mode) == 0;
     }
-    std::size_t done = 0;
-    while (ok && done < text.size()) {
-        const ssize_t n = ops.Write(fd.Get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ok = false;
-        } else {
-            done += static_cast<std::size_t>(n);
-        }
-    }
+    ok = ok && WriteAll(ops, fd.Get(), text);
     ok = ok && ops.Sync(fd.Get()) == 0;
     ok = (::close(fd.Release()) == 0) && ok;
-    ok = ok && ops.Rename(dir, temp.c_str(), name.c_str()) == 0;
+    bool refused = false;
+    if (ok && ops.Rename(dir, temp.c_str(), name.c_str()) != 0) {
+        // A sticky folder lets us create the temporary but not rename it over another's file.
+        refused = FolderRefused(errno);
+        ok = false;
+    }
     if (!ok) {
         ::unlinkat(dir, temp.c_str(), 0);
-        return false;
+        return refused ? Replaced::kFolderRefused : Replaced::kFailed;
     }
     // The rename itself reaches the disk with the folder's entry; a failure here no longer
     // endangers the old or the new text, so it is not reported.
     (void)::fsync(dir);
     RemoveStaleTemporaries(dir, stem);
-    return true;
+    return Replaced::kDone;
+}
+
+// For an operator who may write the file but not its folder: the file is rewritten where it
+// lies (under the same folder lock), cut to the new length and flushed to disk. Unlike the
+// replacement, a failure half-way can leave the file damaged; it is the only way left.
+bool RewriteInPlace(FileWriteOps& ops, int dir, const std::string& name, const std::string& text,
+                    const struct stat& previous) {
+    UniqueFd fd(
+        ::openat(dir, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
+        return false;
+    }
+    // Only the file read under the lock is written.
+    if (!S_ISREG(info.st_mode) || info.st_dev != previous.st_dev ||
+        info.st_ino != previous.st_ino) {
+        return false;
+    }
+    bool ok = WriteAll(ops, fd.Get(), text);
+    ok = ok && ::ftruncate(fd.Get(), static_cast<off_t>(text.size())) == 0;
+    ok = ok && ops.Sync(fd.Get()) == 0;
+    ok = (::close(fd.Release()) == 0) && ok;
+    return ok;
 }
 
 }  // namespace
@@ -383,12 +424,18 @@ bool Rewrite::Replace(const std::string& text) {
     State& s = *state_;
     // Replacing the file by rename needs only the folder's permission; a file its owner made
     // read-only, or that we may not write, stays as it is. The mode check also holds for root.
+    // Where the folder refuses the replacement, the file is rewritten in place instead.
     if (s.existed &&
         ((s.info.st_mode & 0222) == 0 || ::faccessat(s.dir.Get(), s.located.name.c_str(), W_OK,
                                                      AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)) {
         return false;
     }
-    return ReplaceFile(s.ops, s.dir.Get(), s.located.name, text, s.existed ? &s.info : nullptr);
+    const Replaced replaced =
+        ReplaceFile(s.ops, s.dir.Get(), s.located.name, text, s.existed ? &s.info : nullptr);
+    if (replaced == Replaced::kFolderRefused && s.existed) {
+        return RewriteInPlace(s.ops, s.dir.Get(), s.located.name, text, s.info);
+    }
+    return replaced == Replaced::kDone;
 }
 
 }  // namespace settings_file

@@ -3,6 +3,7 @@
 #include <optional>
 #include <utility>
 
+#include "seams/write_back_guard.h"
 #include "settings/profile_text.h"
 #include "settings/settings_file_access.h"
 
@@ -57,6 +58,8 @@ bool ProfileFile::WritePrivateProfileKeys(std::string_view section,
     if (!UsablePath(path)) {
         return false;
     }
+    // A signal that ends the program waits for this write-back (the lock's wait included).
+    const WriteBackGuard inProgress;
     settings_file::Rewrite rewrite(ops_, path);
     if (!rewrite.Locked()) {
         return false;
@@ -71,7 +74,9 @@ bool ProfileFile::WritePrivateProfileKeys(std::string_view section,
     }
     const bool existed = outcome.found == settings_file::Found::kFile;
     std::optional<std::string> updated = WriteProfileValues(old, section, keys);
-    if (!updated) {
+    // Every later run, reading included, would refuse a file past the limit: the choice is
+    // reported unsaved and the file stays readable.
+    if (!updated || updated->size() > kMaxSettingsFileBytes) {
         return false;
     }
     if (!existed || *updated != old) {

@@ -4,7 +4,9 @@
 // folder that holds the file against other runs' writes, reads the file afresh under that lock
 // and replaces the file atomically: the new text goes to a temporary file in that folder, is
 // flushed to disk and moved over the old one, so a failed write leaves the old file whole and
-// two runs never mix their keys.
+// two runs never mix their keys. Where the folder refuses the temporary or the rename but the
+// file may be written, the file is rewritten in place under the same lock instead. A result
+// larger than kMaxSettingsFileBytes is never written: no later run could read it.
 //
 // The file that is read is never anything but a regular file of at most kMaxSettingsFileBytes;
 // links and their like are followed only where they cannot lead a run to someone else's file.

@@ -39,7 +39,8 @@ public:
     // The file as it is now, under the lock; the next Replace works on what this found.
     Outcome Read(std::string& text);
     // Puts text in the file's place in one step. False, with the old file whole and no temporary
-    // left, when that cannot be done or the file is not ours to change.
+    // left, when that cannot be done or the file is not ours to change. Where the system allows
+    // writing the file but not replacing it in its folder, the file may be rewritten in place.
     bool Replace(const std::string& text);
 
 private:

@@ -39,6 +39,7 @@ TEST(CommandLineTest, EachCommandLineMeansOneThing) {
          "COM3"},
         {{"--port=COM8", "--query"}, Action::Run, Mode::Query, "", "COM8"},
         {{"--list-ports"}, Action::Run, Mode::ListPorts, "", ""},
+        {{"--list-countries"}, Action::Run, Mode::ListCountries, "", ""},
         // getopt_long takes an unambiguous beginning, as its neighbours do.
         {{"--coun", "Italy"}, Action::Run, Mode::Country, "Italy", ""},
     };
@@ -78,7 +79,8 @@ TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
         {{"--query", "--port", "/dev/ttyS0"}, "--port takes COM1 to COM8, not '/dev/ttyS0'"},
         {{"--port", "COM2"}, "--port goes with --country or --query"},
         {{"--list-ports", "--port", "COM2"}, "--port goes with --country or --query"},
-        {{"--query", "--country", "Spain"}, "--country, --query and --list-ports go one at a time"},
+        {{"--query", "--country", "Spain"},
+         "--country, --query, --list-ports and --list-countries go one at a time"},
         {{"Spain"}, "unknown argument 'Spain'"},
     };
     for (const auto& [args, error] : cases) {
@@ -89,9 +91,9 @@ TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
 }
 
 TEST(CountryMatchTest, ANameMeansOneEntryOrIsToldWithCloseMatches) {
-    const std::vector<std::string> listed = {"Austria",        "Australia",    "India", "Indonesia",
-                                             "Korea",          "KOREA",        "Niger", "Nigeria",
-                                             "United Kingdom", "United States"};
+    const std::vector<std::string> listed = {
+        "Austria", "Australia", "India",          "Indonesia",     "Korea", "KOREA",
+        "Niger",   "Nigeria",   "United Kingdom", "United States", "Congo", "Congo"};
     struct Case {
         const char* name;
         std::vector<int> positions;
@@ -103,7 +105,13 @@ TEST(CountryMatchTest, ANameMeansOneEntryOrIsToldWithCloseMatches) {
         {"Niger", {6}, {}},
         {"indo", {3}, {}},  // a unique beginning
         {"Austr", {0, 1}, {"Austria", "Australia"}},
-        {"korea", {4, 5}, {"Korea", "KOREA"}},  // equal names: never a guess
+        {"korea", {4, 5}, {"Korea", "KOREA"}},  // equal but for case: never a guess
+        {"KOREA", {5}, {}},                     // ... but written as listed it is one
+        {"Korea", {4}, {}},
+        {"Congo", {10, 11}, {"Congo#1", "Congo#2"}},  // equal names: numbered
+        {"Congo#2", {11}, {}},
+        {"Congo#3", {}, {"Congo#1", "Congo#2"}},
+        {"Korea#1", {4}, {}},
         {"Untied States", {}, {"United States"}},
         {"States", {}, {"United States"}},
         {"Atlantis", {}, {}},

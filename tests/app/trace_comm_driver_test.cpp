@@ -1,8 +1,11 @@
 // The wire trace over the fake driver: transfers that end at once, later, short or not at all.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "fakes/fake_comm_driver.h"
 #include "serial/trace_comm_driver.h"
@@ -16,7 +19,7 @@ using testing::TransferScript;
 // The trace's lines without their times; each must carry one.
 std::vector<std::string> Lines(const std::string& trace) {
     std::vector<std::string> lines;
-    const std::regex stamped(R"( *\d+\.\d{6} ((->|<-) .*))");
+    const std::regex stamped(R"( *\d+\.\d{6} ((->|<-|!!) .*))");
     std::istringstream in(trace);
     for (std::string line; std::getline(in, line);) {
         std::smatch parts;
@@ -39,16 +42,21 @@ TEST(TraceCommDriverTest, RecordsWhatCrossedWhenTheTransferEnds) {
 
     // At once.
     EXPECT_EQ(trace.WriteFile(port, "ATZE1\r", 6, &done, &writeBlock), IoStatus::Finished);
-    // Pending: nothing until it has ended, then once.
+    // Pending: recorded when handed over (its answer may come before it is known to have
+    // ended), and once only.
     fake.QueueWriteScript(TransferScript(IoStatus::Pending, 1, IoStatus::Finished));
     EXPECT_EQ(trace.WriteFile(port, "AT\\\r", 4, &done, &writeBlock), IoStatus::Pending);
+    EXPECT_EQ(Lines(out.str()).size(), 2u);
     EXPECT_EQ(trace.GetOverlappedResult(port, &writeBlock, &done, false), IoStatus::Incomplete);
-    EXPECT_EQ(Lines(out.str()).size(), 1u);
     EXPECT_EQ(trace.GetOverlappedResult(port, &writeBlock, &done, true), IoStatus::Finished);
     trace.GetOverlappedResult(port, &writeBlock, &done, true);  // asked again: no second line
     // Refused at once: nothing crossed.
     fake.QueueWriteScript(TransferScript(IoStatus::Failed));
     EXPECT_EQ(trace.WriteFile(port, "lost", 4, &done, &writeBlock), IoStatus::Failed);
+    // Pending, then failed with part of it sent: the line says what did not cross.
+    fake.QueueWriteScript(TransferScript(IoStatus::Pending, 0, IoStatus::Failed, 2));
+    EXPECT_EQ(trace.WriteFile(port, "ATH\r", 4, &done, &writeBlock), IoStatus::Pending);
+    EXPECT_EQ(trace.GetOverlappedResult(port, &writeBlock, &done, true), IoStatus::Failed);
 
     // A read that fails after moving some bytes still shows those, control bytes escaped.
     fake.PushIncoming(
@@ -61,10 +69,48 @@ TEST(TraceCommDriverTest, RecordsWhatCrossedWhenTheTransferEnds) {
     EXPECT_EQ(trace.GetOverlappedResult(port, &readBlock, &done, true), IoStatus::Failed);
     EXPECT_EQ(trace.ReadFile(port, buffer, 8, &done, &readBlock), IoStatus::Finished);
 
-    const std::vector<std::string> expected = {"-> ATZE1\\r", "-> AT\\\\\\r", "<- \\x00\\x1B\\xFF",
-                                               "<- OK"};
+    const std::vector<std::string> expected = {
+        "-> ATZE1\\r",        "-> AT\\\\\\r",
+        "-> ATH\\r",          "!! only 2 of 4 bytes of the write above were sent",
+        "<- \\x00\\x1B\\xFF", "<- OK"};
     EXPECT_EQ(Lines(out.str()), expected);
-    EXPECT_EQ(fake.Written(), "ATZE1\rAT\\\r");
+    EXPECT_EQ(fake.Written(), "ATZE1\rAT\\\rAT");
+}
+
+// The watcher reads the modem's answer while the command's write has not yet returned: the
+// trace still shows the command first, and its times still run forward.
+TEST(TraceCommDriverTest, AnswerReadDuringTheWriteFollowsTheCommand) {
+    FakeCommDriver fake;
+    std::ostringstream out;
+    TraceCommDriver trace(fake, out);
+    const CommHandle port = trace.CreateFile("COM1");
+    OverlappedBlock writeBlock;
+    writeBlock.hEvent = trace.CreateEvent();
+    OverlappedBlock readBlock;
+    readBlock.hEvent = trace.CreateEvent();
+    std::thread watcher;
+    std::atomic<bool> answerTraced{false};
+    fake.SetWriteHook([&](std::string_view) {
+        fake.PushIncoming("\r\nOK\r\n");
+        watcher = std::thread([&] {
+            char buffer[16];
+            std::uint32_t got = 0;
+            trace.ReadFile(port, buffer, 6, &got, &readBlock);
+            answerTraced = true;
+        });
+        // The watcher's chance to overtake the command.
+        for (int i = 0; i < 200 && !answerTraced; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::uint32_t done = 0;
+    EXPECT_EQ(trace.WriteFile(port, "AT\r", 3, &done, &writeBlock), IoStatus::Finished);
+    watcher.join();
+    const std::vector<std::string> expected = {"-> AT\\r", "<- \\r\\nOK\\r\\n"};
+    EXPECT_EQ(Lines(out.str()), expected);
+    const std::string text = out.str();
+    const std::size_t second = text.find('\n') + 1;
+    EXPECT_LE(std::stod(text.substr(0, second)), std::stod(text.substr(second)));
 }
 
 }  // namespace

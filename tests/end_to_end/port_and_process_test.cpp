@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,6 +14,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -220,6 +223,63 @@ TEST(ClosedConsoleTest, EndsTheDialogAsCancelled) {
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_EQ(modem.Received(), "");
+}
+
+// Whether the process has the folder open (a write-back holds it while it waits for the lock).
+bool HoldsFolderOpen(pid_t pid, const std::string& folder) {
+    std::error_code error;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+        if (std::filesystem::read_symlink(entry.path(), error) == folder) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a signal sent to the process still waits to be taken.
+bool SignalPending(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("ShdPnd:")) {
+            return ((std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1) != 0;
+        }
+    }
+    return false;
+}
+
+// SIGTERM while the modem has taken the country and the run waits for the settings folder's
+// lock, which another run holds: the choice is still stored once the lock is free, and the
+// program then ends by the signal.
+TEST(WriteBackSignalTest, SignalWhileWaitingForTheLockKeepsTheChoice) {
+    ProgramFolder folder;
+    SimulatedModem modem({}, folder.Dir() + "/modem.log");
+    const std::string settings = SampleSettings(modem.Device());
+    folder.WriteSettings(settings);
+    const int held = ::open(folder.Dir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    ProgramFolder::StartOptions options;
+    options.args = {"--country", "Japan"};
+    options.beforeExec = [] {
+        PlainSignals();
+        return true;
+    };
+    const int console = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t pid = folder.Start(console, options);
+    ::close(console);
+    // The folder opened after the modem's answer is the write-back's.
+    ASSERT_TRUE(Await([&] { return modem.Received() == "ATZE1\rAT+GCI=00\r"; }));
+    ASSERT_TRUE(Await([&] { return HoldsFolderOpen(pid, folder.Dir()); }));
+    ::kill(pid, SIGTERM);
+    ASSERT_TRUE(Await([&] { return !SignalPending(pid, SIGTERM); }));
+    // Time enough to end before the lock is free, had the signal not waited.
+    std::this_thread::sleep_for(300ms);
+    ::close(held);
+    const ProgramResult result = folder.Wait(pid, kHang);
+
+    EXPECT_EQ(result.signal, SIGTERM) << result.err;
+    EXPECT_EQ(folder.ReadSettings(), ReplaceAll(settings, "CurrentSet=0\r\n", "CurrentSet=19\r\n"));
 }
 
 }  // namespace

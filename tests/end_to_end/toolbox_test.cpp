@@ -3,11 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -29,12 +32,20 @@ protected:
         settings_ = SampleSettings(modem_->Device());
         folder_.WriteSettings(settings_);
     }
-    // No terminal at all: its own session, and nothing to read.
-    ProgramResult RunDetached(const std::vector<std::string>& args) const {
+    // No terminal at all: its own session, and nothing to read. fileLimit: the largest size
+    // the program may make any file (writes past it fail), 0 for none.
+    ProgramResult RunDetached(const std::vector<std::string>& args, rlim_t fileLimit = 0) const {
         ProgramFolder::StartOptions options;
         options.args = args;
-        options.beforeExec = [] {
+        options.beforeExec = [fileLimit] {
             const int null = ::open("/dev/null", O_RDONLY);
+            if (fileLimit != 0) {
+                const rlimit limit{fileLimit, fileLimit};
+                if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||
+                    ::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+                    return false;
+                }
+            }
             return ::setsid() >= 0 && null >= 0 && ::dup2(null, 0) == 0;
         };
         const int console = ::open("/dev/null", O_RDONLY);
@@ -99,6 +110,50 @@ TEST_F(ToolboxTest, UnknownOrAmbiguousNamesAreUsageErrors) {
     }
     EXPECT_EQ(modem_->Received(), "");
     EXPECT_EQ(folder_.ReadSettings(), settings_);
+}
+
+// Every entry --list-countries offers (and so the completion) can be picked by --country:
+// equal names by their number, names that differ only in case as written, a long name as the
+// list holds it. An entry whose code does not fit is not offered.
+TEST_F(ToolboxTest, EveryListedEntryCanBePicked) {
+    StartModem();
+    folder_.WriteSettings(ReplaceAll(
+        ReplaceAll(settings_, "NumOfCountry=40", "NumOfCountry=44"), "[Country]\r\n",
+        "[Country]\r\nGermany=46\r\nGERMANY=07\r\nSaint Vincent and the Grenadines=09\r\n"
+        "Far Away=123456789012345678901\r\n"));
+    const ProgramResult listed = RunDetached({"--list-countries"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_THAT(listed.out, HasSubstr("\nGermany#1\nGERMANY\nGermany#2\nGreece\n"));
+    EXPECT_THAT(listed.out, HasSubstr("\nSaint Vincent and t\n"));
+    EXPECT_THAT(listed.out, Not(HasSubstr("Far")));
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 43);
+
+    const std::pair<const char*, int> picks[] = {
+        {"Germany#1", 0x46}, {"GERMANY", 0x07}, {"Germany#2", 0x42}, {"Saint Vincent and t", 0x09}};
+    for (const auto& [name, code] : picks) {
+        const ProgramResult result = RunDetached({"--country", name});
+        EXPECT_EQ(result.exitCode, 0) << name << result.err;
+        EXPECT_EQ(modem_->Country(), code) << name;
+    }
+    const ProgramResult ambiguous = RunDetached({"--country", "germany"});
+    EXPECT_EQ(ambiguous.exitCode, 2);
+    EXPECT_THAT(ambiguous.err, HasSubstr("#2"));
+    EXPECT_THAT(ambiguous.err, HasSubstr("\n  Germany#1\n  GERMANY\n  Germany#2\n"));
+}
+
+// A stored port that is none of the list's is no port a script meant: a usage error that names
+// it, and nothing sent or stored.
+TEST_F(ToolboxTest, StoredPortOutsideTheListIsAUsageError) {
+    StartModem();
+    const std::string settings = ReplaceAll(settings_, "CurrentCOM=1", "CurrentCOM=9");
+    folder_.WriteSettings(settings);
+    ProgramResult result = RunDetached({"--country", "Japan"});
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("CurrentCOM=9"));
+    EXPECT_EQ(modem_->Received(), "");
+    EXPECT_EQ(folder_.ReadSettings(), settings);
+    result = RunDetached({"--country", "Japan", "--port", "COM1"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
 }
 
 TEST_F(ToolboxTest, QueryNamesTheCurrentCountryAndTheSupportedOnes) {
@@ -202,6 +257,62 @@ TEST_F(ToolboxTest, TraceFileIsNeverALinkOrAFifo) {
     EXPECT_EQ(ReadFileBytes(victim), "keep me");
     EXPECT_EQ(modem_->Received(), "");
     EXPECT_EQ(folder_.ReadSettings(), settings_);
+}
+
+// A trace never destroys a file: a run refused before it starts leaves the file alone; the
+// program's own files (by any name) and other users' files are refused; an earlier trace is
+// kept, the new one after a line with the date.
+TEST_F(ToolboxTest, TraceNeverDestroysAFile) {
+    StartModem();
+    const std::string keep = folder_.Dir() + "/keep";
+    WriteFileBytes(keep, "important\n");
+    ProgramResult result = RunDetached({"--country", "Nowhere", "--trace=" + keep});
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_EQ(ReadFileBytes(keep), "important\n");
+
+    const std::string alias = folder_.Dir() + "/alias";
+    ASSERT_EQ(::link(folder_.SettingsPath().c_str(), alias.c_str()), 0);
+    for (const std::string& own : {folder_.SettingsPath(), folder_.Executable(), alias}) {
+        result = RunDetached({"--country", "Japan", "--port", "COM1", "--trace=" + own});
+        EXPECT_EQ(result.exitCode, 2) << own << result.err;
+        EXPECT_THAT(result.err, HasSubstr("it is one of the program's own files")) << own;
+    }
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(keep.c_str(), 65534, 65534), 0);
+        result = RunDetached({"--country", "Japan", "--trace=" + keep});
+        EXPECT_EQ(result.exitCode, 2) << result.err;
+        EXPECT_THAT(result.err, HasSubstr("it belongs to another user"));
+        ASSERT_EQ(::chown(keep.c_str(), 0, 0), 0);
+    }
+    EXPECT_EQ(ReadFileBytes(keep), "important\n");
+    EXPECT_EQ(modem_->Received(), "");
+    EXPECT_EQ(folder_.ReadSettings(), settings_);
+
+    result = RunDetached({"--country", "Japan", "--trace=" + keep});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::string trace = ReadFileBytes(keep).value_or("");
+    EXPECT_TRUE(std::regex_search(
+        trace,
+        std::regex(
+            R"(^important\n---- trace of \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC ----\n +\d+\.\d{6} -> ATZE1\\r\n)")))
+        << trace;
+}
+
+// A trace that cannot be written in full is told at the end; the exit status is still the
+// country's.
+TEST_F(ToolboxTest, IncompleteTraceIsToldAtTheEnd) {
+    StartModem();
+    const std::string tracePath = folder_.Dir() + "/wire.txt";
+    const std::string earlier(100000, 'x');
+    WriteFileBytes(tracePath, earlier);
+    // Room for the dated line, not for the wire.
+    const ProgramResult result =
+        RunDetached({"--country", "Japan", "--trace=" + tracePath}, earlier.size() + 50);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(modem_->Country(), 0x00);
+    EXPECT_EQ(result.err,
+              "countryset: Country set successfully.\n"
+              "countryset: the trace is incomplete: File too large\n");
 }
 
 // A folder of stand-ins for /dev: a COM port on the simulator (one held the way our driver holds

@@ -197,12 +197,6 @@ TEST_F(ProfileFileTest, WriteBackChangesOnlyTheKeyOrNothing) {
     EXPECT_TRUE(WriteKey("0"));
     EXPECT_EQ(fs::status(path_).permissions(), fs::perms{0444});
     fs::permissions(path_, fs::perms{0640});
-    if (::geteuid() != 0) {  // root writes into read-only folders
-        fs::permissions(dir_, fs::perms{0555});
-        EXPECT_FALSE(WriteKey("3"));
-        EXPECT_EQ(Get(path_), kOriginal);
-        fs::permissions(dir_, fs::perms{0755});
-    }
     // Both keys in one replacement: no reader ever sees one without the other.
     renames_ = 0;
     const ProfileKeyText keys[] = {{"CurrentSet", "2"}, {"CurrentCOM", "1"}};
@@ -283,6 +277,82 @@ TEST_F(ProfileFileTest, LinkedFileStaysALinkButALinkPlantedByAnotherUserIsNotFol
     EXPECT_FALSE(ProfileFile(*this).WritePrivateProfileString("Setting", "CurrentCOM", "5",
                                                               dir_ + "/via/real.DAT"));
     EXPECT_EQ(Get(dir_ + "/etc/real.DAT"), "[Setting]\r\nCurrentSet=4\r\nCurrentCOM=2\r\n");
+}
+
+}  // namespace
+}  // namespace countryset
+
+namespace countryset {
+namespace {
+
+// Runs body in a child process as the user nobody; its exit status is body's result.
+bool AsNobody(const std::function<bool()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(2);
+        }
+        ::_exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// An operator who may write the file but not its folder (root's) still saves, in place: the
+// same inode, its owner and mode kept, the text shorter or longer than before. A file the
+// operator may not write stays refused.
+TEST_F(ProfileFileTest, FileWritableInAFolderThatIsNotIsRewrittenInPlace) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as another user";
+    }
+    fs::permissions(dir_, fs::perms{0755});
+    Put(path_, kOriginal);
+    ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+    fs::permissions(path_, fs::perms{0640});
+    struct stat before {};
+    ASSERT_EQ(::stat(path_.c_str(), &before), 0);
+    for (const char* value : {"123456", "7"}) {
+        SCOPED_TRACE(value);
+        EXPECT_TRUE(AsNobody([&] {
+            return ProfileFile().WritePrivateProfileString("Setting", "CurrentSet", value, path_);
+        }));
+        EXPECT_EQ(Get(path_),
+                  ReplaceAll(kOriginal, "CurrentSet = 0", std::string("CurrentSet = ") + value));
+    }
+    struct stat after {};
+    ASSERT_EQ(::stat(path_.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_uid, 65534u);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(FolderEntries(), 1);
+
+    ASSERT_EQ(::chown(path_.c_str(), 0, 0), 0);
+    fs::permissions(path_, fs::perms{0644});
+    EXPECT_FALSE(AsNobody([&] {
+        return ProfileFile().WritePrivateProfileString("Setting", "CurrentSet", "9", path_);
+    }));
+    EXPECT_EQ(Get(path_), ReplaceAll(kOriginal, "CurrentSet = 0", "CurrentSet = 7"));
+}
+
+// The program's own write-back never makes the file too large to read again: at the limit it
+// is refused and the file left as it was; one byte less room and it fits exactly.
+TEST_F(ProfileFileTest, WriteBackNeverPassesTheReadLimit) {
+    Put(path_, "[Setting]\n");
+    ASSERT_TRUE(WriteKey("1"));
+    const std::size_t added = Get(path_).size() - std::string("[Setting]\n").size();
+    for (const std::size_t room : {added - 1, added}) {
+        SCOPED_TRACE(room);
+        std::string text = "[Setting]\n;";
+        text.resize(kMaxSettingsFileBytes - room - 1, 'x');
+        text += "\n";
+        Put(path_, text);
+        EXPECT_EQ(WriteKey("1"), room == added);
+        ProfileFile reader;
+        EXPECT_EQ(reader.ReadProblem(path_), "");
+        EXPECT_EQ(reader.GetPrivateProfileInt("Setting", "CurrentSet", -1, path_),
+                  room == added ? 1 : -1);
+    }
 }
 
 }  // namespace

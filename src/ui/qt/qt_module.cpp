@@ -3,6 +3,8 @@
 
 #include "ui/qt/qt_presenter.h"
 
+COUNTRYSET_QT_MODULE_TAG(COUNTRYSET_QT_MODULE_INTERFACE);
+
 namespace {
 
 countryset::Presenter* CreatePresenter(int* argc, char** argv, std::string* whyNot) {

@@ -18,10 +18,21 @@ namespace countryset {
 inline constexpr char kQtModuleFileName[] = "countryset-qt.so";
 inline constexpr char kQtModuleEntryName[] = "countryset_qt_module";
 // Program and module share the model's classes, so they must come from one build: the version,
-// the compiler and the sanitizer all change the classes' layout or the symbols they need.
+// the compiler, the sanitizer and the headers the two share all change the classes' layout or
+// the symbols they need.
 inline constexpr char kQtModuleInterface[] = COUNTRYSET_QT_MODULE_INTERFACE;
+// The section of the module's file that holds kQtModuleInterface, so the program can read the
+// tag before loading the module: a module of another build runs none of its code.
+inline constexpr char kQtModuleTagSection[] = ".countryset_tag";
 
 }  // namespace countryset
+
+// Places the build tag in its section; for the module's one source file.
+#define COUNTRYSET_QT_MODULE_TAG(tag)                                                  \
+    extern "C" __attribute__((section(".countryset_tag"), used, visibility("hidden"))) \
+    const char countryset_qt_module_tag[] = tag
+
+namespace countryset {}  // namespace countryset
 
 extern "C" {
 
