@@ -55,17 +55,17 @@ ReplyResult CollectReply(const ReplySource& source, std::span<char> dest, const 
     const std::uint64_t start = driver.GetTickCount64();
     const std::uint64_t limit =
         rule.seconds > 0 ? static_cast<std::uint64_t>(rule.seconds) * 1000 : 0;
-    // The first pass is always made.
+    std::uint64_t elapsed = 0;
     for (;;) {
         if (met() || taken >= wanted) {
             break;
         }
-        const std::uint64_t passStart = driver.GetTickCount64() - start;
         if (!takeOne()) {
-            const auto left = std::chrono::milliseconds(limit > passStart ? limit - passStart : 0);
+            const auto left = std::chrono::milliseconds(limit > elapsed ? limit - elapsed : 0);
             ring.WaitForBytes(std::min<std::chrono::milliseconds>(kEmptyPassWait, left));
         }
-        if (met() || taken >= wanted || driver.GetTickCount64() - start < limit) {
+        elapsed = driver.GetTickCount64() - start;
+        if (met() || taken >= wanted || elapsed < limit) {
             continue;
         }
         // The deadline: what had reached the port by now is part of the answer. The port's

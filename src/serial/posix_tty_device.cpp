@@ -186,6 +186,9 @@ TtyDevice ClassifyByMajor(std::string_view procDevices, unsigned major, std::str
         }
         const std::string_view name = line.substr(space + 1);
         if (IsTerminalDriver(name)) {
+            if (driver != nullptr) {
+                driver->clear();
+            }
             return TtyDevice::Terminal;
         }
         if (kind == TtyDevice::Unknown) {
