@@ -26,8 +26,6 @@ public:
     // Whether the run set the country on the modem.
     bool CountrySet() const { return m_countrySet; }
 
-    CWnd* m_pMainWnd = nullptr;
-
 private:
     ProgramState& m_state;
     PrivateProfile& m_profile;
