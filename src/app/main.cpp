@@ -92,6 +92,11 @@ int main(int argc, char** argv) {
         services.FlushPendingMessages();
         if (!presenter.UsageProblem().empty()) {
             std::cerr << appName << ": " << presenter.UsageProblem() << "\n";
+            if (!commandLine.country.empty() && presenter.OfferedNames().empty()) {
+                // Nothing offered at all: say where the countries were looked for.
+                std::cerr << appName << ": the settings file " << VisibleText(state.settingsPath)
+                          << " offers no countries: is it missing or empty?\n";
+            }
             return 2;
         }
         return status;

@@ -104,9 +104,10 @@ bool CMainDlg::RunCountrySetting() {
 
     m_port.WriteBlock(m_state.CommandText.data(),
                       static_cast<std::uint32_t>(std::strlen(m_state.CommandText.data())));
-    CollectReply(*m_state.ring, m_state.ReplyBuffer.data(),
-                 static_cast<std::int32_t>(std::strlen(m_state.ExpectedReply.data())),
-                 kReplySeconds, m_port.Driver());
+    CollectReply(m_port, *m_state.ring, m_state.ReplyBuffer,
+                 ReplyRule{ReplyEndsAt::Count,
+                           static_cast<std::int32_t>(std::strlen(m_state.ExpectedReply.data())),
+                           kReplySeconds});
 
     if (std::strcmp(m_state.ReplyBuffer.data(), m_state.ExpectedReply.data()) == 0) {
         // The modem holds the country now: the choice is stored before the operator is told, so

@@ -1,11 +1,10 @@
 #include "app/query_run.h"
 
-#include <algorithm>
-#include <chrono>
 #include <string>
 
 #include "app/gci_reply.h"
 #include "app/main_dlg.h"
+#include "serial/collect_reply.h"
 #include "serial/comm_port.h"
 #include "serial/modem_attach.h"
 #include "serial/trace_comm_driver.h"
@@ -17,40 +16,43 @@ namespace countryset {
 namespace {
 
 // Sends command and collects the answer up to its final result code, for at most the reply
-// time of a run; returns what came, whole or not.
-std::string Ask(CCommPort& port, ReceiveRing& ring, std::string_view command) {
-    CommDriver& driver = port.Driver();
-    port.WriteBlock(command.data(), static_cast<std::uint32_t>(command.size()));
-    const std::uint64_t start = driver.GetTickCount64();
-    const std::uint64_t limit = static_cast<std::uint64_t>(kReplySeconds) * 1000;
-    std::string reply;
-    while (reply.size() < kReplyBufferSize && !EndsWithFinalResult(reply)) {
-        char byte = 0;
-        if (ring.Take(&byte)) {
-            reply += byte;
-            continue;
-        }
-        const std::uint64_t elapsed = driver.GetTickCount64() - start;
-        if (elapsed >= limit) {
-            break;
-        }
-        ring.WaitForBytes(
-            std::min(std::chrono::milliseconds(20), std::chrono::milliseconds(limit - elapsed)));
-    }
-    return reply;
+// time of a run.
+ModemAnswer Ask(CCommPort& port, ReceiveRing& ring, std::string_view command) {
+    return AskModem(port, ring, command, kReplySeconds);
 }
 
-// Why a query gave no usable answer, in one line the operator can act on.
-std::string Failure(std::string_view command, const std::string& reply, const GciReply& parsed) {
+// The modem's bytes as a failure line shows them: escaped, and no more than 200 of them.
+std::string ShownAnswer(std::string_view bytes) {
+    constexpr std::size_t kShown = 200;
+    return EscapeWireBytes(bytes.substr(0, kShown)) + (bytes.size() > kShown ? "..." : "");
+}
+
+// Why a query gave no usable answer, in one line the operator can act on: the step, and what
+// went wrong with it.
+std::string Failure(std::string_view command, const ModemAnswer& answer, const GciReply& parsed) {
     const std::string name(command.substr(0, command.size() - 1));
-    if (reply.empty()) {
-        return "The modem did not answer " + name + ".";
+    const std::string seconds = std::to_string(kReplySeconds);
+    switch (answer.end) {
+        case ReplyEnd::Overrun:
+            return "The modem's answer to " + name +
+                   " was lost: bytes came faster than they could be kept (overrun).";
+        case ReplyEnd::TimedOut:
+            if (answer.bytes.empty()) {
+                return "The modem did not answer " + name + " within " + seconds + " s.";
+            }
+            return "The modem's answer to " + name + " has no final OK within " + seconds +
+                   " s: " + ShownAnswer(answer.bytes);
+        case ReplyEnd::Full:
+            return "The modem's answer to " + name + " is longer than " +
+                   std::to_string(kAnswerLimit) + " bytes: " + ShownAnswer(answer.bytes);
+        case ReplyEnd::Complete:
+            break;
     }
     if (parsed.kind == GciReply::Kind::Refused) {
         return "The modem refused " + name + " (answered ERROR).";
     }
     return "The modem's answer to " + name + " does not read (" + VisibleText(parsed.problem) +
-           "): " + EscapeWireBytes(reply);
+           "): " + ShownAnswer(answer.bytes);
 }
 
 std::string CodeText(std::uint8_t code) {
@@ -109,10 +111,11 @@ int QueryWindow::Query() {
     if (!AttachModem()) {
         return 1;
     }
-    const std::string currentReply = Ask(Port(), *m_state.ring, kCurrentCountryQuery);
-    const GciReply current = ParseCurrentCountry(currentReply, kCurrentCountryQuery);
-    const std::string supportedReply = Ask(Port(), *m_state.ring, kSupportedCountriesQuery);
-    const GciReply supported = ParseSupportedCountries(supportedReply, kSupportedCountriesQuery);
+    const ModemAnswer currentReply = Ask(Port(), *m_state.ring, kCurrentCountryQuery);
+    const GciReply current = ParseCurrentCountry(currentReply.bytes, kCurrentCountryQuery);
+    const ModemAnswer supportedReply = Ask(Port(), *m_state.ring, kSupportedCountriesQuery);
+    const GciReply supported =
+        ParseSupportedCountries(supportedReply.bytes, kSupportedCountriesQuery);
 
     // The offered list in its own order, each position with the code of the row it shows.
     const CountryDialogState& table = m_state.country;

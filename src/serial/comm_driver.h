@@ -11,6 +11,8 @@
 #include <string_view>
 #include <thread>
 
+#include "serial/port_problem.h"
+
 namespace countryset {
 
 // Opaque handle of an open port or an event. kNullHandle means "none"; a failed open gives
@@ -118,8 +120,12 @@ public:
     virtual ~CommDriver() = default;
 
     // Opens a port by its name ("COM1".."COM8") for reading and writing, exclusively.
-    // Returns kInvalidHandleValue when the port does not exist or another program holds it.
+    // Returns kInvalidHandleValue when the port does not exist or another program holds it;
+    // LastOpenError then says why.
     virtual CommHandle CreateFile(std::string_view portName) = 0;
+    // Why the last CreateFile on this driver failed (PortProblem::None after one that
+    // succeeded, or before any). Asked on the thread that opened.
+    virtual PortOpenError LastOpenError() const { return {}; }
     // Closes a port or an event handle.
     virtual bool CloseHandle(CommHandle handle) = 0;
     // A manual-reset event, not signalled, unnamed. kNullHandle when none can be had.

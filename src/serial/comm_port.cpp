@@ -71,8 +71,14 @@ bool CCommPort::OpenPort() {
     PortState& s = *m_state;
     char name[8];
     std::snprintf(name, sizeof name, "COM%d", static_cast<int>(s.byPortNumber));
+    m_openProblem = PortOpenError{};
     s.hPort = m_driver.CreateFile(name);
     if (s.hPort == kInvalidHandleValue) {
+        m_openProblem = m_driver.LastOpenError();
+        if (m_openProblem.problem == PortProblem::None) {
+            m_openProblem.problem = PortProblem::Other;
+            m_openProblem.device = name;
+        }
         return false;
     }
     m_driver.SetCommMask(s.hPort, kEvRxChar);
@@ -87,6 +93,7 @@ bool CCommPort::OpenPort() {
     m_driver.SetCommTimeouts(s.hPort, timeouts);
     if (!ConfigurePort()) {
         m_driver.CloseHandle(s.hPort);
+        m_openProblem = PortOpenError{PortProblem::SettingsRefused, name, {}, {}, {}};
         return false;
     }
     return true;

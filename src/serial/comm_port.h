@@ -46,7 +46,9 @@ public:
     bool CreatePortState();
 
     // Without a record each of these does nothing and returns 0/false.
+    // A failed open leaves its reason in OpenProblem.
     bool OpenPort();
+    const PortOpenError& OpenProblem() const { return m_openProblem; }
     bool ConfigurePort();
     // Stops the watcher (waiting for it in 100 ms pauses), drops DTR, purges, closes the port.
     // Never to be called on the watcher thread.
@@ -75,6 +77,7 @@ private:
     MessageBoxes& m_messages;
     StateAllocator m_allocate;
     std::unique_ptr<PortState> m_state;
+    PortOpenError m_openProblem;
     std::thread m_watcher;
     // Go-ahead for a new watcher, given once its flag, identity and handle are stored.
     static constexpr int kWatcherWait = 0;

@@ -16,6 +16,9 @@ void DutWatcher(CCommPort& port, ReceiveRing& ring) {
             std::uint32_t events = 0;
             driver.WaitCommEvent(state.hPort, &events);
             if ((events & kEvRxChar) != 0) {
+                // Raised before the read, lowered after the append: a collection at its deadline
+                // that finds neither queued bytes nor this flag has every byte in the ring.
+                ring.SetMoving(true);
                 for (;;) {
                     const std::uint32_t got = port.ReadAvailable(buffer, sizeof buffer);
                     if (got == 0) {
@@ -23,6 +26,7 @@ void DutWatcher(CCommPort& port, ReceiveRing& ring) {
                     }
                     ring.Append(buffer, got);
                 }
+                ring.SetMoving(false);
             }
         }
     }

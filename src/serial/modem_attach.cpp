@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "serial/collect_reply.h"
 
@@ -18,7 +19,10 @@ bool AttachModem(CCommPort& port, ReceiveRing& ring, std::span<char, kReplyBuffe
         port.ClosePort();
     }
     if (!port.OpenPort()) {
-        messages.MessageBox("Can't find modem at the selected COM port.", "Error", MB_ICONERROR);
+        // The first line is the one operators and scripts know; the reason follows it.
+        const std::string reason = PortProblemText(port.OpenProblem());
+        messages.MessageBox(std::string(kNoModemText) + (reason.empty() ? "" : "\n" + reason),
+                            "Error", MB_ICONERROR);
         return false;
     }
     if (!port.StartWatcher(ring)) {
@@ -30,7 +34,8 @@ bool AttachModem(CCommPort& port, ReceiveRing& ring, std::span<char, kReplyBuffe
     driver.EscapeCommFunction(state->hPort, kSetDtr);
     std::fill(replyBuffer.begin(), replyBuffer.end(), '\0');
     port.WriteBlock(kProbeCommand, sizeof kProbeCommand - 1);
-    CollectReply(ring, replyBuffer.data(), sizeof kProbeReply - 1, kReplySeconds, driver);
+    CollectReply(port, ring, replyBuffer,
+                 ReplyRule{ReplyEndsAt::Count, sizeof kProbeReply - 1, kReplySeconds});
     if (std::strcmp(replyBuffer.data(), kProbeReply) == 0) {
         return true;
     }

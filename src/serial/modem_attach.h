@@ -6,15 +6,16 @@
 #include <span>
 
 #include "seams/message_boxes.h"
+#include "serial/collect_reply.h"
 #include "serial/comm_port.h"
 #include "serial/receive_ring.h"
 
 namespace countryset {
 
 inline constexpr std::size_t kReplyBufferSize = 2048;
+inline constexpr char kNoModemText[] = "Can't find modem at the selected COM port.";
 inline constexpr char kProbeCommand[] = "ATZE1\r";
 inline constexpr char kProbeReply[] = "ATZE1\r\r\nOK\r\n";
-inline constexpr std::int32_t kReplySeconds = 3;
 
 // True when the modem answered the probe exactly. Every failure has been told to the operator;
 // afterwards the running flag says whether the caller has a port to close.

@@ -37,6 +37,7 @@ public:
     static constexpr int kErrorPauseMs = 100;
 
     CommHandle CreateFile(std::string_view portName) override;
+    PortOpenError LastOpenError() const override;
     bool CloseHandle(CommHandle handle) override;
     CommHandle CreateEvent() override;
 
@@ -72,6 +73,8 @@ private:
     std::shared_ptr<Port> BeginTransfer(CommHandle handle, void* buffer, std::uint32_t count,
                                         OverlappedBlock* block, bool isWrite);
     CommHandle Insert(Record record);
+    // CreateFile's work; error says why it failed.
+    CommHandle OpenDevice(std::string_view portName, PortOpenError& error);
 
     PortResolver resolver_;
     // Every call that changes a device holds it shared; ReleaseAllPorts holds it alone.
@@ -80,6 +83,8 @@ private:
     std::mutex mutex_;       // guards records_ and nextHandle_
     std::unordered_map<CommHandle, Record> records_;
     CommHandle nextHandle_ = 1;
+    mutable std::mutex openErrorMutex_;
+    PortOpenError lastOpenError_;  // guarded by openErrorMutex_
 };
 
 }  // namespace countryset

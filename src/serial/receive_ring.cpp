@@ -2,8 +2,8 @@
 
 namespace countryset {
 
-// Slots are touched through atomic_ref: after an overrun the watcher may rewrite a slot that
-// the reader is taking, and that must stay a defined (if stale) read.
+// Slots are touched through atomic_ref so that a test reading a slot for inspection while the
+// watcher writes stays a defined read.
 
 void ReceiveRing::Append(const char* bytes, std::uint32_t count) {
     if (m_storage == nullptr || count == 0) {
@@ -11,6 +11,10 @@ void ReceiveRing::Append(const char* bytes, std::uint32_t count) {
     }
     std::int32_t write = m_writeIndex.load(std::memory_order_relaxed);
     for (std::uint32_t i = 0; i < count; ++i) {
+        if (Next(write) == m_readIndex.load(std::memory_order_acquire)) {
+            m_overrun.store(true, std::memory_order_seq_cst);
+            break;
+        }
         std::atomic_ref<char>(m_storage[write]).store(bytes[i], std::memory_order_relaxed);
         write = Next(write);
         m_writeIndex.store(write, std::memory_order_release);
@@ -36,6 +40,12 @@ bool ReceiveRing::Take(char* byte) {
 bool ReceiveRing::Empty() const {
     return m_readIndex.load(std::memory_order_acquire) ==
            m_writeIndex.load(std::memory_order_acquire);
+}
+
+std::int32_t ReceiveRing::Unread() const {
+    const std::int32_t read = m_readIndex.load(std::memory_order_acquire);
+    const std::int32_t write = m_writeIndex.load(std::memory_order_acquire);
+    return write >= read ? write - read : write + kSlots - read;
 }
 
 bool ReceiveRing::WaitForBytes(std::chrono::milliseconds timeout) {

@@ -30,6 +30,7 @@ public:
     TraceCommDriver(CommDriver& inner, std::ostream& out);
 
     CommHandle CreateFile(std::string_view portName) override;
+    PortOpenError LastOpenError() const override { return m_inner.LastOpenError(); }
     bool CloseHandle(CommHandle handle) override;
     CommHandle CreateEvent() override;
     bool SetCommMask(CommHandle port, std::uint32_t mask) override;

@@ -79,9 +79,28 @@ std::shared_ptr<Win32CommDriver::Port> Win32CommDriver::FindLivePort(
     return port;
 }
 
+PortOpenError Win32CommDriver::LastOpenError() const {
+    std::lock_guard lock(openErrorMutex_);
+    return lastOpenError_;
+}
+
+void Win32CommDriver::NoteOpenError(std::string_view portName, PortProblem problem,
+                                    std::uint32_t systemError) {
+    PortOpenError error;
+    error.problem = problem;
+    error.device = std::string(portName);
+    if (systemError != 0) {
+        error.detail = "system error " + std::to_string(systemError);
+    }
+    std::lock_guard lock(openErrorMutex_);
+    lastOpenError_ = std::move(error);
+}
+
 CommHandle Win32CommDriver::CreateFile(std::string_view portName) {
+    NoteOpenError(portName, PortProblem::None, 0);
     const std::wstring path = DevicePath(portName);
     if (path.empty()) {
+        NoteOpenError(portName, PortProblem::NoSuchDevice, 0);
         return kInvalidHandleValue;
     }
     // Held until the port is on record, so that ReleaseAllPorts finds it.
@@ -93,6 +112,8 @@ CommHandle Win32CommDriver::CreateFile(std::string_view portName) {
         ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        NoteOpenError(portName, PortProblemOfWindowsError(error), error);
         return kInvalidHandleValue;
     }
     // Some systems open a port whose device is gone and fail only at its first line-settings
@@ -101,6 +122,7 @@ CommHandle Win32CommDriver::CreateFile(std::string_view portName) {
     found.DCBlength = sizeof found;
     if (!::GetCommState(device, &found)) {
         ::CloseHandle(device);
+        NoteOpenError(portName, PortProblem::NoSuchDevice, 0);
         return kInvalidHandleValue;
     }
     std::shared_ptr<Port> port;

@@ -43,6 +43,7 @@ public:
     static constexpr std::uint32_t kErrorPauseMs = 100;
 
     CommHandle CreateFile(std::string_view portName) override;
+    PortOpenError LastOpenError() const override;
     bool CloseHandle(CommHandle handle) override;
     CommHandle CreateEvent() override;
 
@@ -64,6 +65,10 @@ public:
                                  bool wait) override;
 
 private:
+    void NoteOpenError(std::string_view portName, PortProblem problem, std::uint32_t systemError);
+    mutable std::mutex openErrorMutex_;
+    PortOpenError lastOpenError_;  // guarded by openErrorMutex_
+
     struct Port;
     struct Event;
     struct Record {

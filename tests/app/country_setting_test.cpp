@@ -46,14 +46,22 @@ TEST_F(CountrySettingTest, FailuresAreToldAndLeaveTheFileAsItWas) {
         std::function<void(AppRun&)> arrange;
         Message message;
     };
-    const Message cantFind{"Error", "Can't find modem at the selected COM port.", MB_ICONERROR};
+    // The first line as operators and scripts know it, the reason on the second.
+    const Message cantFind{"Error",
+                           "Can't find modem at the selected COM port.\nCOM2 does not exist: is "
+                           "the modem plugged in, and is this the right port?",
+                           MB_ICONERROR};
+    const Message refused{"Error",
+                          "Can't find modem at the selected COM port.\nCOM2 refused the line "
+                          "settings (38400 bit/s, 8 data bits, no parity, 1 stop bit).",
+                          MB_ICONERROR};
     const Message cantInit{"Error", "Can't initialise modem at the selected COM port.",
                            MB_ICONERROR};
     const Message cantSet{"Error", "Can't perform country setting on this model modem!",
                           MB_ICONERROR};
     const std::vector<Case> cases = {
         {"missing port", [](auto& t) { t.driver.SetPortExists("COM2", false); }, cantFind},
-        {"refused line settings", [](auto& t) { t.driver.RefuseLineSettings(true); }, cantFind},
+        {"refused line settings", [](auto& t) { t.driver.RefuseLineSettings(true); }, refused},
         {"no echo on the probe", [](auto& t) { t.probeReply = "\r\nOK\r\n"; }, cantInit},
         {"stray byte before the echo", [](auto& t) { t.probeReply = "xATZE1\r\r\nOK\r\n"; },
          cantInit},

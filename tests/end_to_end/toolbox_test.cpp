@@ -156,6 +156,18 @@ TEST_F(ToolboxTest, StoredPortOutsideTheListIsAUsageError) {
     EXPECT_EQ(result.exitCode, 0) << result.err;
 }
 
+// Without a settings file no name can match: the message says which file was looked for.
+TEST_F(ToolboxTest, WithoutASettingsFileTheFileLookedForIsNamed) {
+    StartModem();
+    ASSERT_EQ(::unlink(folder_.SettingsPath().c_str()), 0);
+    const ProgramResult result = RunDetached({"--country", "Germany"});
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("no offered country is called 'Germany'"));
+    EXPECT_THAT(result.err,
+                HasSubstr("the settings file " + folder_.SettingsPath() + " offers no countries"));
+    EXPECT_EQ(modem_->Received(), "");
+}
+
 TEST_F(ToolboxTest, QueryNamesTheCurrentCountryAndTheSupportedOnes) {
     ModemSimOptions options;
     options.supported = "(00-3d,42)";  // a range, lower-case hex, and a single code

@@ -27,6 +27,20 @@ void FakeCommDriver::SetPortExists(const std::string& name, bool exists) {
     }
 }
 
+void FakeCommDriver::SetOpenError(const std::string& name, PortOpenError error) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (error.problem == PortProblem::None) {
+        m_openErrors.erase(name);
+    } else {
+        m_openErrors[name] = std::move(error);
+    }
+}
+
+PortOpenError FakeCommDriver::LastOpenError() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastOpenError;
+}
+
 void FakeCommDriver::RefuseLineSettings(bool refuse) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_refuseSettings = refuse;
@@ -161,7 +175,14 @@ TransferScript FakeCommDriver::NextScript(std::deque<TransferScript>& scripts) {
 CommHandle FakeCommDriver::CreateFile(std::string_view portName) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_calls.push_back("CreateFile " + std::string(portName));
+    m_lastOpenError = PortOpenError{};
     if (m_missingPorts.count(std::string(portName)) != 0) {
+        m_lastOpenError.problem = PortProblem::NoSuchDevice;
+        m_lastOpenError.device = std::string(portName);
+        return kInvalidHandleValue;
+    }
+    if (auto found = m_openErrors.find(std::string(portName)); found != m_openErrors.end()) {
+        m_lastOpenError = found->second;
         return kInvalidHandleValue;
     }
     m_open[m_nextHandle] = HandleKind::Port;

@@ -43,8 +43,10 @@ struct TransferScript {
 class FakeCommDriver : public CommDriver {
 public:
     // --- scripting -------------------------------------------------------------------------
-    // Every name exists unless removed here.
+    // Every name exists unless removed here; opening a removed one fails as NoSuchDevice.
     void SetPortExists(const std::string& name, bool exists);
+    // Opening the name fails with this reason (PortProblem::None: opens again).
+    void SetOpenError(const std::string& name, PortOpenError error);
     void RefuseLineSettings(bool refuse);
     // The n-th CreateEvent call (1-based, counted from construction) fails.
     void FailCreateEvent(int callNumber);
@@ -82,6 +84,7 @@ public:
 
     // --- CommDriver ------------------------------------------------------------------------
     CommHandle CreateFile(std::string_view portName) override;
+    PortOpenError LastOpenError() const override;
     bool CloseHandle(CommHandle handle) override;
     CommHandle CreateEvent() override;
     bool SetCommMask(CommHandle port, std::uint32_t mask) override;
@@ -118,6 +121,8 @@ private:
     std::vector<std::string> m_calls;
 
     std::set<std::string> m_missingPorts;
+    std::map<std::string, PortOpenError> m_openErrors;
+    PortOpenError m_lastOpenError;
     bool m_refuseSettings = false;
     std::set<int> m_failingEvents;
     int m_eventCalls = 0;

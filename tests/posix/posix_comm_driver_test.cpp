@@ -1,7 +1,9 @@
 #include "serial/posix_comm_driver.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
@@ -151,7 +153,11 @@ TEST(PosixDriverOpen, MissingOrNonTerminalDeviceFailsAndLeavesNothingOpen) {
     });
     const int before = LowestFreeDescriptor();
     EXPECT_EQ(driver.CreateFile("COM1"), kInvalidHandleValue);
+    EXPECT_EQ(driver.LastOpenError().problem, PortProblem::NoSuchDevice);
+    EXPECT_EQ(driver.LastOpenError().device, "/nonexistent/ttyX");
     EXPECT_EQ(driver.CreateFile("COM2"), kInvalidHandleValue);
+    EXPECT_EQ(driver.LastOpenError().problem, PortProblem::NotTerminal);
+    EXPECT_EQ(driver.LastOpenError().detail, "not a device");
     EXPECT_EQ(LowestFreeDescriptor(), before);
     ::unlink(file);
 }
@@ -180,6 +186,8 @@ TEST(PosixDriverOpen, DeviceOfAnotherKindIsNeverOpened) {
     }
     PosixCommDriver driver([&](std::string_view name) { return name == "COM1" ? node : link; });
     EXPECT_EQ(driver.CreateFile("COM1"), kInvalidHandleValue);
+    EXPECT_EQ(driver.LastOpenError().problem, PortProblem::NotTerminal);
+    EXPECT_EQ(driver.LastOpenError().detail, "its driver is 'mem'");
     EXPECT_EQ(driver.CreateFile("COM2"), kInvalidHandleValue);
     inotify_event events[4];
     EXPECT_LT(::read(watch, events, sizeof events), 0) << "the device was opened";
@@ -200,6 +208,60 @@ TEST_F(PosixDriverTest, DeviceIsHeldExclusivelyThroughItsLock) {
     ::close(other);  // and with it the lock
     handle_ = driver_.CreateFile("COM1");
     EXPECT_NE(handle_, kInvalidHandleValue);
+}
+
+// Another program's lock names it; a mark of exclusive use that no running program holds, and a
+// device the operator may not open, each say so (seen from an unprivileged child: root passes
+// both checks).
+TEST_F(PosixDriverTest, APortInUseOrForbiddenSaysWhyAndWho) {
+    ASSERT_TRUE(driver_.CloseHandle(handle_));
+    int ready[2];
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        const int fd = OpenOther();
+        char one = ::flock(fd, LOCK_EX) == 0 ? '1' : '0';
+        (void)!::write(ready[1], &one, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char got = 0;
+    ASSERT_EQ(::read(ready[0], &got, 1), 1);
+    EXPECT_EQ(driver_.CreateFile("COM1"), kInvalidHandleValue);
+    const PortOpenError busy = driver_.LastOpenError();
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(busy.problem, PortProblem::InUse);
+    EXPECT_THAT(busy.holder, ::testing::EndsWith(", process " + std::to_string(holder)));
+
+    // Marked for exclusive use by an open that has ended; the master keeps the terminal alive.
+    const int marked = OpenOther();
+    ASSERT_EQ(::ioctl(marked, TIOCEXCL), 0);
+    ::close(marked);
+    const group* dialout = ::getgrnam("dialout");
+    auto problemAsNobody = [&] {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+                ::_exit(100);
+            }
+            PosixCommDriver driver([this](std::string_view) { return device_; });
+            driver.CreateFile("COM1");
+            const PortOpenError e = driver.LastOpenError();
+            ::_exit(static_cast<int>(e.problem) * 2 + (e.group == "dialout" ? 1 : 0));
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    if (::geteuid() != 0 || dialout == nullptr) {
+        GTEST_SKIP() << "needs root and a dialout group to look as another user";
+    }
+    ASSERT_EQ(::chmod(device_.c_str(), 0666), 0);
+    EXPECT_EQ(problemAsNobody(), static_cast<int>(PortProblem::ExclusiveLeftBehind) * 2);
+    ASSERT_EQ(::chown(device_.c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(device_.c_str(), 0660), 0);
+    EXPECT_EQ(problemAsNobody(), static_cast<int>(PortProblem::PermissionDenied) * 2 + 1);
 }
 
 TEST_F(PosixDriverTest, RefusedLineSettingsFailAndChangeNothing) {

@@ -10,7 +10,10 @@ namespace {
 
 using ::testing::ElementsAre;
 
-const auto kNoModem = WindowMessage("Can't find modem at the selected COM port.", "Error", 16);
+const auto kNoModem = WindowMessage(
+    "Can't find modem at the selected COM port.\nCOM1 does not exist: is the modem plugged in, "
+    "and is this the right port?",
+    "Error", 16);
 const auto kNoWatcher = AppMessage("Failed to create DUT watching Thread");
 const auto kNoWatcherEvent = AppMessage("Failed to create event for thread!");
 const auto kBadProbe =
@@ -33,6 +36,9 @@ TEST(ModemAttachTest, EachOutcomeTellsItsMessageAndLeavesItsState) {
         {"11 of 12", kNone, exact.substr(0, 11), {kBadProbe}},
         {"other case", kNone, "atze1\r\r\nok\r\n", {kBadProbe}},
         {"silence", kNone, "", {kBadProbe}},
+        // More than the ring holds: whatever is left after the loss must not pass for the echo.
+        {"2049 stray bytes first", kNone, std::string(2049, 'x') + exact, {kBadProbe}},
+        {"4097 stray bytes first", kNone, std::string(4097, 'x') + exact, {kBadProbe}},
     };
     for (const auto& [name, fault, answer, shown] : cases) {
         SCOPED_TRACE(name);
@@ -92,6 +98,38 @@ TEST(ModemAttachTest, LeftoverBytesAreCollectedNextAndReattachingKeepsTheRing) {
     EXPECT_NE(r.port.State()->dwWatcherId.load(), 0u);
     EXPECT_EQ(r.port.State()->fRunning.load(), 1);
     EXPECT_EQ(r.ring.ReadIndex(), 26);
+}
+
+// A process stopped (or starved) right after its command wakes past the deadline with the
+// modem's answer already at the port: the answer counts, whether the watcher moved it before
+// the deadline was seen or not. The clock stands at 0 for the start; its next reading is the
+// moment the process wakes, with the answer queued and the limit long past.
+TEST(ModemAttachTest, AnAnswerThatCameInTimeCountsAfterAStop) {
+    const std::string reply = "AT+GCI=3D\r\r\nOK\r\n";
+    for (const bool toFinalResult : {false, true}) {
+        SCOPED_TRACE(toFinalResult ? "up to the final result code" : "counted");
+        SerialRig r;
+        r.AnswerProbeWith("ATZE1\r\r\nOK\r\n");
+        ASSERT_TRUE(r.Attach());
+        r.driver.SetWriteHook({});
+        int readings = 0;
+        r.driver.SetTickClock([&] {
+            if (readings++ == 0) {
+                return std::uint64_t{0};
+            }
+            if (readings == 2) {
+                r.driver.PushIncoming(reply);
+            }
+            return std::uint64_t{60'000};
+        });
+        std::string dest(64, '\0');
+        const ReplyRule rule{toFinalResult ? ReplyEndsAt::FinalResult : ReplyEndsAt::Count,
+                             static_cast<std::int32_t>(reply.size()), kReplySeconds};
+        const ReplyResult got = CollectReply(r.port, r.ring, dest, rule);
+        EXPECT_EQ(got.end, ReplyEnd::Complete);
+        EXPECT_EQ(dest.substr(0, static_cast<std::size_t>(got.taken)), reply);
+        r.port.ClosePort();
+    }
 }
 
 }  // namespace
