@@ -23,6 +23,7 @@
 using namespace countryset;
 
 int main(int argc, char** argv) {
+    PrepareArguments(argc, argv);
     const std::string executable = ExecutablePath();
     const std::string appName = ApplicationName(
         !executable.empty() ? executable : (argc > 0 && argv[0] ? argv[0] : "countryset"));

@@ -26,6 +26,10 @@ struct SystemDriver {
 // opened (the path is found after the driver is made).
 SystemDriver MakeSystemDriver(ProfileFile& profile, const char* settingsPath);
 
+// Called before anything reads the arguments: on Windows argv comes in the ANSI code page, and
+// is replaced by the UTF-8 of the system's own UTF-16 command line.
+void PrepareArguments(int& argc, char**& argv);
+
 // Called first, before anything is written: a program built without a console of its own
 // (Windows) takes its caller's for every run that writes to one, which is every run but the
 // dialog drawn in a window.

@@ -18,6 +18,8 @@ SystemDriver MakeSystemDriver(ProfileFile& profile, const char* settingsPath) {
     return {std::move(driver), [posix] { posix->ReleaseAllPorts(); }};
 }
 
+void PrepareArguments(int&, char**&) {}
+
 void PrepareConsole(const CommandLine&) {}
 
 std::unique_ptr<Presenter> MakeWindowPresenter([[maybe_unused]] const CommandLine& commandLine,

@@ -1,5 +1,9 @@
 #include "app/platform.h"
+
+#include "app/win32_arguments.h"
 #include "serial/win32_comm_driver.h"
+#include "serial/win32_console_control.h"
+#include "ui/win32_console_attach.h"
 #include "ui/win32_presenter.h"
 
 namespace countryset {
@@ -11,13 +15,18 @@ SystemDriver MakeSystemDriver(ProfileFile&, const char*) {
     return {std::move(driver), [win32] { win32->ReleaseAllPorts(); }};
 }
 
+void PrepareArguments(int& argc, char**& argv) {
+    // For the whole run: argv points into it.
+    static const Utf8Arguments arguments(argc, argv);
+}
+
 void PrepareConsole(const CommandLine& commandLine) {
     // Built without a console of its own: whatever is not the native dialog (help, usage errors,
     // the modes without a dialog, a trace on stderr) writes to the caller's console.
     if (commandLine.action != CommandLine::Action::Run ||
         commandLine.mode != CommandLine::Mode::Dialog || commandLine.console ||
         (commandLine.trace && commandLine.traceFile.empty())) {
-        UseConsoleWindow();
+        UseConsoleWindow(RenewConsoleControlHandler);
     }
 }
 
@@ -30,7 +39,7 @@ std::unique_ptr<Presenter> MakeWindowPresenter(const CommandLine& commandLine, c
         presenter = CreateWin32Presenter(whyNot);
     }
     if (presenter == nullptr) {
-        UseConsoleWindow();
+        UseConsoleWindow(RenewConsoleControlHandler);
     }
     return presenter;
 }

@@ -92,14 +92,9 @@ bool CCommPort::OpenPort() {
     return true;
 }
 
-bool CCommPort::ConfigurePort() {
-    if (!m_state) {
-        return false;
-    }
-    const PortState& s = *m_state;
-    DCB dcb;
+DCB RunLineSettings(const PortState& s) {
+    DCB dcb;  // every field not named here zero
     dcb.DCBlength = sizeof(DCB);
-    m_driver.GetCommState(s.hPort, &dcb);
     dcb.BaudRate = s.dwBaudRate;
     dcb.ByteSize = s.byByteSize;
     dcb.Parity = s.byParity;
@@ -111,11 +106,31 @@ bool CCommPort::ConfigurePort() {
     dcb.fDtrControl = kDtrControlEnable;
     dcb.fOutxCtsFlow = 0;
     dcb.fRtsControl = kRtsControlEnable;
+    // No software flow control, no byte replaced or dropped, no I/O stopped by a line error.
+    dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = 1;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fAbortOnError = 0;
     dcb.XonLim = 100;
     dcb.XoffLim = 100;
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x07;
-    return m_driver.SetCommState(s.hPort, dcb);
+    return dcb;
+}
+
+bool CCommPort::ConfigurePort() {
+    if (!m_state) {
+        return false;
+    }
+    const PortState& s = *m_state;
+    // What the port holds is read, as a driver may want to be asked first, and none of it kept.
+    DCB found;
+    found.DCBlength = sizeof(DCB);
+    m_driver.GetCommState(s.hPort, &found);
+    return m_driver.SetCommState(s.hPort, RunLineSettings(s));
 }
 
 void CCommPort::ClosePort() {

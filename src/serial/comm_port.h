@@ -16,6 +16,11 @@ namespace countryset {
 
 class ReceiveRing;
 
+// The line settings a run holds the port to. Every field is set: a port keeps what the program
+// before left in it (a stop character that halts output at any BEL byte, replies dropped
+// without DSR, I/O that fails after one line error), and none of that may decide this run.
+DCB RunLineSettings(const PortState& state);
+
 inline constexpr std::uint32_t kQueueSize = 2048;
 inline constexpr std::uint32_t kPurgeAll =
     kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;

@@ -1,249 +1,12 @@
 #include "serial/win32_comm_driver.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-// The seam's operations bear the system's names; its macros would rename them here.
-#undef CreateFile
-#undef CreateEvent
-#undef OutputDebugString
+#include "serial/win32_comm_port.h"
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <new>
 
 namespace countryset {
-
-namespace {
-
-// One seam value and the system's value for it.
-struct Code {
-    std::uint32_t seam;
-    std::uint32_t system;
-};
-
-constexpr Code kEventBits[] = {{kEvRxChar, EV_RXCHAR}};
-constexpr Code kPurgeBits[] = {{kPurgeTxAbort, PURGE_TXABORT},
-                               {kPurgeRxAbort, PURGE_RXABORT},
-                               {kPurgeTxClear, PURGE_TXCLEAR},
-                               {kPurgeRxClear, PURGE_RXCLEAR}};
-constexpr Code kEscapes[] = {
-    {kSetRts, SETRTS}, {kClrRts, CLRRTS}, {kSetDtr, SETDTR}, {kClrDtr, CLRDTR}};
-constexpr Code kParities[] = {
-    {kNoParity, NOPARITY}, {kOddParity, ODDPARITY}, {kEvenParity, EVENPARITY}};
-constexpr Code kStopBits[] = {{kOneStopBit, ONESTOPBIT}, {kTwoStopBits, TWOSTOPBITS}};
-constexpr Code kDtrControls[] = {{kDtrControlDisable, DTR_CONTROL_DISABLE},
-                                 {kDtrControlEnable, DTR_CONTROL_ENABLE},
-                                 {kDtrControlHandshake, DTR_CONTROL_HANDSHAKE}};
-constexpr Code kRtsControls[] = {{kRtsControlDisable, RTS_CONTROL_DISABLE},
-                                 {kRtsControlEnable, RTS_CONTROL_ENABLE},
-                                 {kRtsControlHandshake, RTS_CONTROL_HANDSHAKE}};
-
-template <std::size_t N>
-bool ToSystemBits(const Code (&codes)[N], std::uint32_t seam, DWORD* system) {
-    DWORD result = 0;
-    for (const Code& code : codes) {
-        if ((seam & code.seam) != 0) {
-            result |= code.system;
-            seam &= ~code.seam;
-        }
-    }
-    *system = result;
-    return seam == 0;  // a bit the seam does not name is refused, not passed on blind
-}
-
-template <std::size_t N>
-std::uint32_t FromSystemBits(const Code (&codes)[N], DWORD system) {
-    std::uint32_t result = 0;
-    for (const Code& code : codes) {
-        if ((system & code.system) != 0) {
-            result |= code.seam;
-        }
-    }
-    return result;
-}
-
-// Codes the seam has no name for (mark parity, one and a half stop bits, RTS toggle) pass
-// through as numbers: the driver reports them and the port logic keeps them.
-template <std::size_t N>
-std::uint32_t ToSystemCode(const Code (&codes)[N], std::uint32_t seam) {
-    for (const Code& code : codes) {
-        if (code.seam == seam) {
-            return code.system;
-        }
-    }
-    return seam;
-}
-
-template <std::size_t N>
-std::uint32_t FromSystemCode(const Code (&codes)[N], std::uint32_t system) {
-    for (const Code& code : codes) {
-        if (code.system == system) {
-            return code.seam;
-        }
-    }
-    return system;
-}
-
-DCB FromSystemDcb(const ::DCB& system) {
-    DCB dcb;
-    dcb.BaudRate = system.BaudRate;
-    dcb.fBinary = system.fBinary;
-    dcb.fParity = system.fParity;
-    dcb.fOutxCtsFlow = system.fOutxCtsFlow;
-    dcb.fOutxDsrFlow = system.fOutxDsrFlow;
-    dcb.fDtrControl = FromSystemCode(kDtrControls, system.fDtrControl) & 3u;
-    dcb.fDsrSensitivity = system.fDsrSensitivity;
-    dcb.fTXContinueOnXoff = system.fTXContinueOnXoff;
-    dcb.fOutX = system.fOutX;
-    dcb.fInX = system.fInX;
-    dcb.fErrorChar = system.fErrorChar;
-    dcb.fNull = system.fNull;
-    dcb.fRtsControl = FromSystemCode(kRtsControls, system.fRtsControl) & 3u;
-    dcb.fAbortOnError = system.fAbortOnError;
-    dcb.XonLim = system.XonLim;
-    dcb.XoffLim = system.XoffLim;
-    dcb.ByteSize = system.ByteSize;
-    dcb.Parity = static_cast<std::uint8_t>(FromSystemCode(kParities, system.Parity));
-    dcb.StopBits = static_cast<std::uint8_t>(FromSystemCode(kStopBits, system.StopBits));
-    dcb.XonChar = system.XonChar;
-    dcb.XoffChar = system.XoffChar;
-    dcb.ErrorChar = system.ErrorChar;
-    dcb.EofChar = system.EofChar;
-    dcb.EvtChar = system.EvtChar;
-    return dcb;
-}
-
-::DCB ToSystemDcb(const DCB& dcb) {
-    ::DCB system{};
-    system.DCBlength = sizeof system;
-    system.BaudRate = dcb.BaudRate;
-    system.fBinary = dcb.fBinary;
-    system.fParity = dcb.fParity;
-    system.fOutxCtsFlow = dcb.fOutxCtsFlow;
-    system.fOutxDsrFlow = dcb.fOutxDsrFlow;
-    system.fDtrControl = ToSystemCode(kDtrControls, dcb.fDtrControl) & 3u;
-    system.fDsrSensitivity = dcb.fDsrSensitivity;
-    system.fTXContinueOnXoff = dcb.fTXContinueOnXoff;
-    system.fOutX = dcb.fOutX;
-    system.fInX = dcb.fInX;
-    system.fErrorChar = dcb.fErrorChar;
-    system.fNull = dcb.fNull;
-    system.fRtsControl = ToSystemCode(kRtsControls, dcb.fRtsControl) & 3u;
-    system.fAbortOnError = dcb.fAbortOnError;
-    system.XonLim = dcb.XonLim;
-    system.XoffLim = dcb.XoffLim;
-    system.ByteSize = dcb.ByteSize;
-    system.Parity = static_cast<BYTE>(ToSystemCode(kParities, dcb.Parity));
-    system.StopBits = static_cast<BYTE>(ToSystemCode(kStopBits, dcb.StopBits));
-    system.XonChar = dcb.XonChar;
-    system.XoffChar = dcb.XoffChar;
-    system.ErrorChar = dcb.ErrorChar;
-    system.EofChar = dcb.EofChar;
-    system.EvtChar = dcb.EvtChar;
-    return system;
-}
-
-bool QueuedIn(HANDLE port, DWORD* queued) {
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!::ClearCommError(port, &errors, &status)) {
-        return false;
-    }
-    *queued = status.cbInQue;
-    return true;
-}
-
-void CloseIfSet(HANDLE handle) {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(handle);
-    }
-}
-
-}  // namespace
-
-struct Win32CommDriver::Port {
-    Port(HANDLE device, const ::DCB& found) : handle(device), original(found) {}
-    ~Port() {
-        ::CloseHandle(handle);
-        CloseIfSet(maskChanged);
-        CloseIfSet(released);
-        CloseIfSet(waitOverlapped.hEvent);
-    }
-    Port(const Port&) = delete;
-    Port& operator=(const Port&) = delete;
-
-    bool MakeEvents() {
-        maskChanged = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        released = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        waitOverlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        return maskChanged != nullptr && released != nullptr && waitOverlapped.hEvent != nullptr;
-    }
-
-    // Refuses further device calls and wakes every waiter, once. A full release also puts the
-    // line back as it was found and drops DTR last, as a process that ends must leave it.
-    // The caller holds the driver's line lock.
-    void Release(bool full) {
-        if (closed.exchange(true, std::memory_order_acq_rel)) {
-            return;
-        }
-        ::SetEvent(released);
-        if (full) {
-            ::DCB restore = original;
-            ::SetCommState(handle, &restore);
-            ::EscapeCommFunction(handle, CLRDTR);
-            ::PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-        }
-        ::CancelIoEx(handle, nullptr);
-    }
-
-    // kEvRxChar when the mask asks for it and bytes wait in the input queue.
-    std::uint32_t QueuedEvents() const {
-        DWORD queued = 0;
-        if ((mask.load(std::memory_order_acquire) & kEvRxChar) != 0 && QueuedIn(handle, &queued) &&
-            queued > 0) {
-            return kEvRxChar;
-        }
-        return 0;
-    }
-
-    const HANDLE handle;
-    const ::DCB original;
-    HANDLE maskChanged = nullptr;  // auto-reset: set by each SetCommMask, taken by one wait
-    HANDLE released = nullptr;     // manual-reset: set once the port is closed or released
-    std::atomic<std::uint32_t> mask{0};
-    std::atomic<bool> closed{false};
-    // The system's wait; one at a time, so one block and one event word serve every wait.
-    std::mutex waitMutex;
-    OVERLAPPED waitOverlapped{};
-    DWORD waitEvents = 0;
-};
-
-// An event handed out for an OverlappedBlock, and the system's block that goes with it.
-struct Win32CommDriver::Event {
-    explicit Event(HANDLE created) : handle(created) {}
-    ~Event() {
-        if (pendingOn) {
-            // The system may still write into the block: end the transfer before it goes.
-            ::CancelIoEx(pendingOn->handle, &overlapped);
-            DWORD ignored = 0;
-            ::GetOverlappedResult(pendingOn->handle, &overlapped, &ignored, TRUE);
-        }
-        ::CloseHandle(handle);
-    }
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
-
-    const HANDLE handle;
-    OVERLAPPED overlapped{};
-    // The port of the transfer in progress, kept open until its result has been taken.
-    std::shared_ptr<Port> pendingOn;
-};
 
 Win32CommDriver::~Win32CommDriver() {
     ReleaseAllPorts();
@@ -347,6 +110,7 @@ CommHandle Win32CommDriver::CreateFile(std::string_view portName) {
         ::CloseHandle(device);
         return kInvalidHandleValue;
     }
+    port->timeoutsFound = ::GetCommTimeouts(device, &port->originalTimeouts) != FALSE;
     if (!port->MakeEvents()) {
         return kInvalidHandleValue;  // the port's destructor closes what was made
     }
@@ -393,7 +157,7 @@ bool Win32CommDriver::SetCommMask(CommHandle handle, std::uint32_t mask) {
     std::shared_lock<std::shared_mutex> line;
     auto port = FindLivePort(handle, line);
     DWORD system = 0;
-    if (!port || !ToSystemBits(kEventBits, mask, &system)) {
+    if (!port || !comm_codes::EventsToSystem(mask, &system)) {
         return false;
     }
     const BOOL set = ::SetCommMask(port->handle, system);
@@ -459,7 +223,7 @@ bool Win32CommDriver::WaitCommEvent(CommHandle handle, std::uint32_t* events) {
             overlapped.hEvent = event;
             port->waitEvents = 0;
             if (::WaitCommEvent(port->handle, &port->waitEvents, &overlapped)) {
-                got = FromSystemBits(kEventBits, port->waitEvents);
+                got = comm_codes::EventsFromSystem(port->waitEvents);
             } else if (::GetLastError() == ERROR_IO_PENDING) {
                 pending = true;
             } else {
@@ -479,7 +243,7 @@ bool Win32CommDriver::WaitCommEvent(CommHandle handle, std::uint32_t* events) {
             // Any completion is a wake with the events it reports, a failed one included:
             // some systems end every wait at once with an error and an empty mask.
             ::GetOverlappedResult(port->handle, &overlapped, &ignoredCount, FALSE);
-            got = FromSystemBits(kEventBits, port->waitEvents);
+            got = comm_codes::EventsFromSystem(port->waitEvents);
         }
         if (refused) {
             switch (rest(kErrorPauseMs)) {
@@ -539,7 +303,7 @@ bool Win32CommDriver::PurgeComm(CommHandle handle, std::uint32_t flags) {
     std::shared_lock<std::shared_mutex> line;
     auto port = FindLivePort(handle, line);
     DWORD system = 0;
-    return port && ToSystemBits(kPurgeBits, flags, &system) && ::PurgeComm(port->handle, system);
+    return port && comm_codes::PurgeToSystem(flags, &system) && ::PurgeComm(port->handle, system);
 }
 
 bool Win32CommDriver::SetCommTimeouts(CommHandle handle, const CommTimeouts& timeouts) {
@@ -564,7 +328,7 @@ bool Win32CommDriver::GetCommState(CommHandle handle, DCB* dcb) {
     if (!port || !dcb || !::GetCommState(port->handle, &system)) {
         return false;
     }
-    *dcb = FromSystemDcb(system);
+    *dcb = comm_codes::FromSystemDcb(system);
     return true;
 }
 
@@ -574,25 +338,22 @@ bool Win32CommDriver::SetCommState(CommHandle handle, const DCB& dcb) {
     if (!port) {
         return false;
     }
-    ::DCB system = ToSystemDcb(dcb);
+    ::DCB system = comm_codes::ToSystemDcb(dcb);
     return ::SetCommState(port->handle, &system);
 }
 
 bool Win32CommDriver::EscapeCommFunction(CommHandle handle, std::uint32_t function) {
     std::shared_lock<std::shared_mutex> line;
     auto port = FindLivePort(handle, line);
-    for (const Code& code : kEscapes) {
-        if (port && code.seam == function) {
-            return ::EscapeCommFunction(port->handle, code.system);
-        }
-    }
-    return false;
+    DWORD system = 0;
+    return port && comm_codes::EscapeToSystem(function, &system) &&
+           ::EscapeCommFunction(port->handle, system);
 }
 
 bool Win32CommDriver::ClearCommError(CommHandle handle, std::uint32_t* queuedIn) {
     auto port = FindPort(handle);
     DWORD queued = 0;
-    if (!port || !QueuedIn(port->handle, &queued)) {
+    if (!port || !comm_codes::QueuedIn(port->handle, &queued)) {
         return false;
     }
     if (queuedIn) {
@@ -619,7 +380,7 @@ IoStatus Win32CommDriver::StartTransfer(CommHandle handle, void* buffer, std::ui
         // A read started with nothing queued can stay pending for good on some systems; one
         // that asks for no more than is queued finishes at once everywhere.
         DWORD queued = 0;
-        if (!QueuedIn(port->handle, &queued)) {
+        if (!comm_codes::QueuedIn(port->handle, &queued)) {
             return IoStatus::Failed;
         }
         count = std::min<std::uint32_t>(count, queued);

@@ -2,8 +2,10 @@
 // name works; the text itself is bytes, as everywhere.
 //
 // Only a regular file is read: a device name (NUL, COM1, COM1.DAT) is refused before anything
-// opens it, and a link or other reparse point is refused rather than followed, so that a run
-// never reads or rewrites a file it did not mean to.
+// opens it, and a link (a reparse point that names another file: symbolic link, junction, mount
+// point) is refused rather than followed, so that a run never reads or rewrites a file it did not
+// mean to. Other reparse points mark files that are here in another form (cloud placeholders,
+// deduplicated or compressed files): those are opened the ordinary way, which brings them in.
 //
 // A write-back holds a named mutex derived from the folder's identity (volume and file index,
 // so every spelling of the path meets the same mutex), in the global namespace so that runs in
@@ -11,7 +13,9 @@
 // flushed, then ReplaceFileW puts it in the old file's place: it keeps the old file's
 // attributes and security descriptor, as the POSIX side keeps mode and owner. A new file is
 // moved into place with MoveFileExW and MOVEFILE_WRITE_THROUGH, never over a file that
-// appeared meanwhile.
+// appeared meanwhile. A replacement the system leaves half done (the old file already off its
+// name) is finished with MoveFileExW, and the temporary is never deleted while it may be the
+// only copy.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -22,15 +26,60 @@
 #include <utility>
 
 #include "settings/settings_file_access.h"
+#include "settings/win32_file_write_ops.h"
+#include "settings/win32_reparse_policy.h"
 #include "settings/win32_wide_text.h"
 // After <windows.h>:
 #include <sddl.h>
 
+namespace countryset {
+
+HANDLE FileWriteOps::CreateNew(const wchar_t* path) {
+    return ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+}
+
+BOOL FileWriteOps::Write(HANDLE file, const void* data, DWORD size, DWORD* written) {
+    return ::WriteFile(file, data, size, written, nullptr);
+}
+
+BOOL FileWriteOps::Flush(HANDLE file) {
+    return ::FlushFileBuffers(file);
+}
+
+BOOL FileWriteOps::Replace(const wchar_t* replaced, const wchar_t* replacement) {
+    return ::ReplaceFileW(replaced, replacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                          nullptr);
+}
+
+BOOL FileWriteOps::Move(const wchar_t* from, const wchar_t* to) {
+    return ::MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH);
+}
+
+BOOL FileWriteOps::Delete(const wchar_t* path) {
+    return ::DeleteFileW(path);
+}
+
+}  // namespace countryset
+
 namespace countryset::settings_file {
+
+ReparseAction ReparsePolicy(std::uint32_t attributes, std::uint32_t tag) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return ReparseAction::kRead;
+    }
+    return IsReparseTagNameSurrogate(tag) ? ReparseAction::kRefuse : ReparseAction::kReopen;
+}
+
 namespace {
 
+FileWriteOps& OpsOrSystem(FileWriteOps* ops) {
+    static FileWriteOps system;
+    return ops != nullptr ? *ops : system;
+}
+
 constexpr const char* kIsDirectory = "Is a directory";
-constexpr const char* kReparsePoint = "It is a link or another kind of reparse point";
+constexpr const char* kReparsePoint = "It is a link (symbolic link, junction or mount point)";
 
 constexpr DWORD kLockWaitMs = 10000;
 // A run that is reading the file at start-up holds it open for a moment, and Windows refuses
@@ -124,16 +173,24 @@ Outcome FullPath(std::string_view path, std::wstring& full) {
     return {Found::kFile, {}};
 }
 
-// Opens the file for reading, and only a regular file: the open itself does not follow a
-// reparse point, and a folder or device that was opened is refused before a byte is read.
-// Others may go on reading; a writer holding the file open makes this fail, which is better
-// than reading half its text.
+Handle OpenForReading(const std::wstring& full, DWORD flags) {
+    return Handle(::CreateFileW(
+        full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        flags | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Opens the file for reading, and only a regular file: the first open does not follow a
+// reparse point, a link is refused, and a folder or device that was opened is refused before a
+// byte is read. Others may go on reading; a writer holding the file open makes this fail,
+// which is better than reading half its text.
 Outcome OpenChecked(const std::wstring& full, Handle& file, std::uint64_t& size,
                     DWORD& attributes) {
-    file.Reset(::CreateFileW(
-        full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN,
-        nullptr));
+    file = OpenForReading(full, FILE_FLAG_OPEN_REPARSE_POINT);
     if (!file.Valid()) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
@@ -148,10 +205,32 @@ Outcome OpenChecked(const std::wstring& full, Handle& file, std::uint64_t& size,
     if (!::GetFileInformationByHandle(file.Get(), &info)) {
         return Failed(::GetLastError());
     }
-    attributes = info.dwFileAttributes;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return Failed(kReparsePoint);
+    FILE_ATTRIBUTE_TAG_INFO tag{info.dwFileAttributes, 0};
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        !::GetFileInformationByHandleEx(file.Get(), FileAttributeTagInfo, &tag, sizeof tag)) {
+        return Failed(::GetLastError());
     }
+    switch (ReparsePolicy(tag.FileAttributes, tag.ReparseTag)) {
+        case ReparseAction::kRead:
+            break;
+        case ReparseAction::kRefuse:
+            return Failed(kReparsePoint);
+        case ReparseAction::kReopen: {
+            // The same file, or a link put in its place meanwhile would now be followed.
+            Handle again = OpenForReading(full, 0);
+            BY_HANDLE_FILE_INFORMATION reopened{};
+            if (!again.Valid() || !::GetFileInformationByHandle(again.Get(), &reopened)) {
+                return Failed(::GetLastError());
+            }
+            if (::GetFileType(again.Get()) != FILE_TYPE_DISK || !SameFile(info, reopened)) {
+                return Failed(kChanged);
+            }
+            file = std::move(again);
+            info = reopened;
+            break;
+        }
+    }
+    attributes = info.dwFileAttributes;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return Failed(kIsDirectory);
     }
@@ -234,17 +313,17 @@ void RemoveStaleTemporaries(const std::wstring& folder, const std::wstring& pref
     ::FindClose(find);
 }
 
-bool WriteAll(HANDLE file, const std::string& text) {
+bool WriteAll(FileWriteOps& ops, HANDLE file, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1 << 20));
         DWORD n = 0;
-        if (!::WriteFile(file, text.data() + done, chunk, &n, nullptr) || n == 0) {
+        if (!ops.Write(file, text.data() + done, chunk, &n) || n == 0) {
             return false;
         }
         done += n;
     }
-    return ::FlushFileBuffers(file) != 0;
+    return ops.Flush(file) != 0;
 }
 
 bool HeldByAnother(DWORD error) {
@@ -262,30 +341,42 @@ DWORD DeletableNow(const std::wstring& full) {
     return file.Valid() ? ERROR_SUCCESS : ::GetLastError();
 }
 
+// Whether something is known to be at path; when in doubt, no.
+bool Exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // Puts temp in full's place; waits a moment while another process holds the old file open.
-bool MoveIntoPlace(const std::wstring& temp, const std::wstring& full, bool existed,
-                   bool& tempGone) {
-    tempGone = false;
+bool MoveIntoPlace(FileWriteOps& ops, const std::wstring& temp, const std::wstring& full,
+                   bool existed) {
     if (!existed) {
         // Not over a file that appeared meanwhile: that one is someone's, and stays.
-        tempGone = ::MoveFileExW(temp.c_str(), full.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-        return tempGone;
+        return ops.Move(temp.c_str(), full.c_str()) != 0;
     }
     const auto deadline = std::chrono::steady_clock::now() + kReplaceWait;
+    bool oldOffItsName = false;
     for (;;) {
-        DWORD error = DeletableNow(full);
-        if (error == ERROR_SUCCESS) {
-            if (::ReplaceFileW(full.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                               nullptr, nullptr)) {
-                tempGone = true;
+        DWORD error = ERROR_SUCCESS;
+        if (oldOffItsName) {
+            if (ops.Move(temp.c_str(), full.c_str())) {
                 return true;
             }
             error = ::GetLastError();
-            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-                // The old file is gone and the new text is whole in the temporary: it must take
-                // the old one's place, and stays where it is if even that fails.
-                tempGone = true;
-                return ::MoveFileExW(temp.c_str(), full.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+        } else {
+            error = DeletableNow(full);
+            if (error == ERROR_SUCCESS) {
+                if (ops.Replace(full.c_str(), temp.c_str())) {
+                    return true;
+                }
+                error = ::GetLastError();
+                // Without a backup name, both mean that the old file has left its name (1177:
+                // for another one) while the new text is whole in the temporary, which must now
+                // take the name itself.
+                if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+                    error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+                    oldOffItsName = true;
+                    continue;
+                }
             }
         }
         if (!HeldByAnother(error) || std::chrono::steady_clock::now() >= deadline) {
@@ -311,14 +402,16 @@ struct Rewrite::State {
     std::wstring full;    // the file
     std::wstring folder;  // the folder that holds it
     std::wstring name;    // its name there
+    FileWriteOps* ops = nullptr;
     Handle mutex;
     bool locked = false;
     bool existed = false;
     DWORD attributes = 0;
 };
 
-Rewrite::Rewrite(FileWriteOps*, std::string_view path) : state_(std::make_unique<State>()) {
+Rewrite::Rewrite(FileWriteOps* ops, std::string_view path) : state_(std::make_unique<State>()) {
     State& s = *state_;
+    s.ops = &OpsOrSystem(ops);
     if (FullPath(path, s.full).found != Found::kFile) {
         return;
     }
@@ -379,13 +472,13 @@ bool Rewrite::Replace(const std::string& text) {
         stem.resize(kMaxTempStem);
     }
     const std::wstring prefix = L"." + stem + L".tmp";
+    FileWriteOps& ops = *s.ops;
     std::wstring temp;
     Handle file;
     for (int attempt = 0; attempt < 100 && !file.Valid(); ++attempt) {
         temp = s.folder + L"\\" + prefix + std::to_wstring(::GetCurrentProcessId()) + L"." +
                std::to_wstring(attempt);
-        file.Reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        file.Reset(ops.CreateNew(temp.c_str()));
         const DWORD error = ::GetLastError();
         if (!file.Valid() && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
             return false;
@@ -394,16 +487,16 @@ bool Rewrite::Replace(const std::string& text) {
     if (!file.Valid()) {
         return false;
     }
-    const bool written = WriteAll(file.Get(), text);
+    const bool written = WriteAll(ops, file.Get(), text);
     file.Reset();
-    bool tempGone = false;
-    const bool ok = written && MoveIntoPlace(temp, s.full, s.existed, tempGone);
-    if (!tempGone) {
-        ::DeleteFileW(temp.c_str());
-    }
+    const bool ok = written && MoveIntoPlace(ops, temp, s.full, s.existed);
     if (ok) {
         RemoveStaleTemporaries(s.folder, prefix);
+    } else if (!s.existed || Exists(s.full)) {
+        ops.Delete(temp.c_str());
     }
+    // Otherwise the system took the old file off its name and the temporary holds the only
+    // whole text: it stays for the operator, and a later write-back clears it away.
     return ok;
 }
 

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
+#include <utility>
 #include <vector>
 
 #include "ui/dialog.h"
 #include "ui/dialog_template_bytes.h"
+#include "ui/grow_to_fit.h"
 #include "ui/shown_text.h"
 
 // Last, and its function-name macros undone: the model's members bear the same names.
@@ -21,10 +22,6 @@ namespace countryset {
 
 namespace {
 
-// Gaps kept when a text grows its control to be shown whole, in dialog units.
-constexpr int kGapToNeighbour = 2;
-constexpr int kGroupInnerMargin = 3;
-constexpr int kDialogMargin = 4;
 constexpr unsigned kIconMask = 0xF0;
 
 std::wstring WindowTextOf(HWND hwnd) {
@@ -251,10 +248,28 @@ private:
         const int id = icon.IsNull() ? IDR_MAINFRAME : icon.id;
         // Shared: the system keeps the resource's icon for the life of the program.
         HANDLE image = ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
-                                    ::GetSystemMetrics(big ? SM_CXICON : SM_CXSMICON),
-                                    ::GetSystemMetrics(big ? SM_CYICON : SM_CYSMICON), LR_SHARED);
+                                    MetricForWindow(big ? SM_CXICON : SM_CXSMICON),
+                                    MetricForWindow(big ? SM_CYICON : SM_CYSMICON), LR_SHARED);
         ::SendMessageW(m_hwnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL,
                        reinterpret_cast<::LPARAM>(image));
+    }
+
+    // At the dialog's own DPI, which may differ from the system's on a second monitor; from the
+    // system alone where the calls for that are missing (before Windows 10).
+    int MetricForWindow(int metric) const {
+        using ForDpi = int(WINAPI*)(int, UINT);
+        using DpiOf = UINT(WINAPI*)(HWND);
+        static const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+        static const auto forDpi = reinterpret_cast<ForDpi>(
+            reinterpret_cast<void*>(::GetProcAddress(user32, "GetSystemMetricsForDpi")));
+        static const auto dpiOf = reinterpret_cast<DpiOf>(
+            reinterpret_cast<void*>(::GetProcAddress(user32, "GetDpiForWindow")));
+        if (forDpi != nullptr && dpiOf != nullptr) {
+            if (const UINT dpi = dpiOf(m_hwnd); dpi != 0) {
+                return forDpi(metric, dpi);
+            }
+        }
+        return ::GetSystemMetrics(metric);
     }
 
     void SyncControl(Control& c) {
@@ -340,38 +355,32 @@ private:
         const int wanted = TextWidth(c.hwnd, WindowTextOf(c.hwnd)) + 1;
         const int templateWidth = DialogUnitsX(c.tmpl->x + c.tmpl->cx) - DialogUnitsX(c.tmpl->x);
         const int left = static_cast<int>(rect.left);
-        const int width = std::max(templateWidth, std::min(wanted, GrowLimit(c, rect) - left));
+        const int width =
+            std::max(templateWidth, std::min(wanted, GrowLimit(c, rect, templateWidth) - left));
         if (width != rect.right - rect.left) {
             ::SetWindowPos(c.hwnd, nullptr, 0, 0, width, rect.bottom - rect.top,
                            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         }
     }
 
-    int GrowLimit(const Control& self, const RECT& rect) {
-        const DialogTemplate& tmpl = m_model.GetTemplate();
-        int limit = DialogUnitsX(tmpl.cx - kDialogMargin);
+    int GrowLimit(const Control& self, const RECT& rect, int templateWidth) {
+        std::vector<Box> groups;
+        std::vector<Box> neighbours;
         for (const Control& other : m_controls) {
             if (&other == &self || other.hwnd == nullptr || !other.wnd->IsWindowVisible()) {
                 continue;
             }
             const ControlTemplate& t = *other.tmpl;
-            const int left = DialogUnitsX(t.x);
-            const int right = DialogUnitsX(t.x + t.cx);
-            const int top = DialogUnitsY(t.y);
-            const int bottom = DialogUnitsY(t.y + t.cy);
-            if (t.kind == ControlKind::GroupBox) {
-                if (rect.left >= left && rect.left < right && rect.top >= top &&
-                    rect.top < bottom) {
-                    limit = std::min(limit, right - DialogUnitsX(kGroupInnerMargin));
-                }
-                continue;
-            }
-            const bool sameBand = top < rect.bottom && rect.top < bottom;
-            if (sameBand && left >= rect.right) {
-                limit = std::min(limit, left - DialogUnitsX(kGapToNeighbour));
-            }
+            const Box box{DialogUnitsX(t.x), DialogUnitsY(t.y), DialogUnitsX(t.x + t.cx),
+                          DialogUnitsY(t.y + t.cy)};
+            (t.kind == ControlKind::GroupBox ? groups : neighbours).push_back(box);
         }
-        return limit;
+        const Box box{static_cast<int>(rect.left), static_cast<int>(rect.top),
+                      static_cast<int>(rect.left) + templateWidth, static_cast<int>(rect.bottom)};
+        return countryset::GrowLimit(
+            box, groups, neighbours,
+            GrowGaps{DialogUnitsX(m_model.GetTemplate().cx - kDialogMargin),
+                     DialogUnitsX(kGroupInnerMargin), DialogUnitsX(kGapToNeighbour)});
     }
 
     int DialogUnitsX(int du) const {
@@ -414,54 +423,6 @@ private:
 
 }  // namespace
 
-bool ShownAsAnsi(std::string_view bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        if (static_cast<unsigned char>(bytes[at]) < 0x80) {
-            ++at;
-            continue;
-        }
-        const std::size_t n = Utf8SequenceAt(bytes, at);
-        if (n == 0) {
-            return true;
-        }
-        at += n;
-    }
-    return false;
-}
-
-std::wstring ShownText(std::string_view bytes) {
-    if (bytes.empty()) {
-        return {};
-    }
-    const UINT codePage = ShownAsAnsi(bytes) ? CP_ACP : CP_UTF8;
-    const int size = static_cast<int>(std::min<std::size_t>(bytes.size(), 0x7FFFFFFF));
-    const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-    if (length > 0) {
-        ::MultiByteToWideChar(codePage, 0, bytes.data(), size, out.data(), length);
-    }
-    return out;
-}
-
-std::string TypedText(const std::wstring& typed, bool ansi) {
-    if (typed.empty()) {
-        return {};
-    }
-    const UINT codePage = ansi ? CP_ACP : CP_UTF8;
-    // No best fit: a letter the code page lacks must not turn into a look-alike that matches
-    // another item.
-    const DWORD flags = ansi ? WC_NO_BEST_FIT_CHARS : 0;
-    const int size = static_cast<int>(std::min<std::size_t>(typed.size(), 0x7FFFFFFF));
-    const int length =
-        ::WideCharToMultiByte(codePage, flags, typed.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(std::max(length, 0)), '\0');
-    if (length > 0) {
-        ::WideCharToMultiByte(codePage, flags, typed.data(), size, out.data(), length, nullptr,
-                              nullptr);
-    }
-    return out;
-}
-
 void Win32Presenter::RunModal(CDialog& dlg) {
     if (dlg.IsEnded()) {
         return;
@@ -491,64 +452,39 @@ void Win32Presenter::ShowMessage(const std::string& caption, const std::string& 
                   type);
 }
 
-namespace {
-
-bool Usable(DWORD which) {
-    const HANDLE h = ::GetStdHandle(which);
-    return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetFileType(h) != FILE_TYPE_UNKNOWN;
-}
-
-void Reopen(DWORD which, const wchar_t* device, FILE* stream, const wchar_t* mode) {
-    const HANDLE h =
-        ::CreateFileW(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        return;
+std::string WhyNoDialog(const WindowSession& session) {
+    if (!session.windowMade) {
+        return "no window can be opened in this session";
     }
-    ::SetStdHandle(which, h);
-    FILE* reopened = nullptr;
-    static_cast<void>(::_wfreopen_s(&reopened, device, mode, stream));
+    if (!session.stationKnown || !session.stationVisible) {
+        return "this session's windows are not shown on any screen";
+    }
+    return {};
 }
-
-}  // namespace
 
 std::unique_ptr<Presenter> CreateWin32Presenter(std::string* whyNot) {
+    WindowSession session;
     // A window that is never shown tells whether this session can make any.
     const HWND probe = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                          ::GetModuleHandleW(nullptr), nullptr);
-    if (probe == nullptr) {
+    session.windowMade = probe != nullptr;
+    if (probe != nullptr) {
+        ::DestroyWindow(probe);
+    }
+    USEROBJECTFLAGS flags{};
+    const HWINSTA station = ::GetProcessWindowStation();
+    session.stationKnown =
+        station != nullptr &&
+        ::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr);
+    session.stationVisible = (flags.dwFlags & WSF_VISIBLE) != 0;
+    std::string reason = WhyNoDialog(session);
+    if (!reason.empty()) {
         if (whyNot != nullptr) {
-            *whyNot = "no window can be opened in this session";
+            *whyNot = std::move(reason);
         }
         return nullptr;
     }
-    ::DestroyWindow(probe);
     return std::make_unique<Win32Presenter>();
-}
-
-bool UseConsoleWindow() {
-    const bool in = Usable(STD_INPUT_HANDLE);
-    const bool out = Usable(STD_OUTPUT_HANDLE);
-    const bool err = Usable(STD_ERROR_HANDLE);
-    if (in && out && err) {
-        return true;  // a console program's streams, or all of them redirected
-    }
-    if (!::AttachConsole(ATTACH_PARENT_PROCESS) && !::AllocConsole()) {
-        return out;
-    }
-    if (!in) {
-        Reopen(STD_INPUT_HANDLE, L"CONIN$", stdin, L"r");
-        std::cin.clear();
-    }
-    if (!out) {
-        Reopen(STD_OUTPUT_HANDLE, L"CONOUT$", stdout, L"w");
-        std::cout.clear();
-    }
-    if (!err) {
-        Reopen(STD_ERROR_HANDLE, L"CONOUT$", stderr, L"w");
-        std::cerr.clear();
-    }
-    return true;
 }
 
 }  // namespace countryset

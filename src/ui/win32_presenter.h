@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "ui/presenter.h"
+#include "ui/win32_text.h"
 
 namespace countryset {
 
@@ -27,22 +28,20 @@ private:
     void* m_activeDialog = nullptr;  // the native window of the dialog being run
 };
 
-// The native presenter; nullptr, with the reason in whyNot, when this session cannot open windows
+// What the session says of its windows.
+struct WindowSession {
+    bool windowMade = false;      // a window could be made at all
+    bool stationKnown = false;    // the window station's flags could be read
+    bool stationVisible = false;  // and it is one the operator sees
+};
+
+// Why the native dialog cannot run in this session, or "" when it can. A service, an SSH
+// session or a task run while no one is logged on can make windows, but on a window station
+// no one sees: a dialog there would wait for good.
+std::string WhyNoDialog(const WindowSession& session);
+
+// The native presenter; nullptr, with the reason in whyNot, when this session cannot show windows
 // (no display under Wine, a service without a desktop).
 std::unique_ptr<Presenter> CreateWin32Presenter(std::string* whyNot);
-
-// A GUI-subsystem program starts without a console: the standard streams that are not already
-// redirected are pointed at the console of the program that started it, or at a new one. False
-// when there is neither.
-bool UseConsoleWindow();
-
-// Settings texts are bytes. Shown as UTF-8 when the whole text is well-formed UTF-8, otherwise
-// in the system's ANSI code page, as the single-byte programs that wrote such files showed them.
-std::wstring ShownText(std::string_view bytes);
-// What the operator typed, back as bytes: in the ANSI code page when ansi (the texts it is
-// matched against are shown that way), otherwise UTF-8.
-std::string TypedText(const std::wstring& typed, bool ansi);
-// Whether text would be shown through the ANSI code page.
-bool ShownAsAnsi(std::string_view bytes);
 
 }  // namespace countryset

@@ -267,8 +267,8 @@ bool FakeCommDriver::GetCommState(CommHandle port, DCB* dcb) {
     if (!LoggedOpenPort("GetCommState " + std::to_string(dcb->DCBlength), port)) {
         return false;
     }
-    // What a driver might report: every field differs from what the port logic sets, so a
-    // field it must leave alone shows whether it did.
+    // What another program might leave in a port: every field differs from what the port
+    // logic sets, so a field it fails to set shows.
     const std::uint32_t length = dcb->DCBlength;
     *dcb = DCB{};
     dcb->DCBlength = length;
@@ -276,8 +276,12 @@ bool FakeCommDriver::GetCommState(CommHandle port, DCB* dcb) {
     dcb->ByteSize = 7;
     dcb->Parity = kEvenParity;
     dcb->StopBits = kTwoStopBits;
+    dcb->fOutxCtsFlow = 1;
+    dcb->fOutxDsrFlow = 1;
+    dcb->fDtrControl = kDtrControlHandshake;
+    dcb->fRtsControl = kRtsControlHandshake;
     dcb->fDsrSensitivity = 1;
-    dcb->fTXContinueOnXoff = 1;
+    dcb->fTXContinueOnXoff = 0;
     dcb->fOutX = 1;
     dcb->fInX = 1;
     dcb->fErrorChar = 1;
@@ -286,6 +290,13 @@ bool FakeCommDriver::GetCommState(CommHandle port, DCB* dcb) {
     dcb->ErrorChar = '?';
     dcb->EofChar = 0x1a;
     dcb->EvtChar = '\n';
+    dcb->XonLim = 2048;
+    dcb->XoffLim = 512;
+    dcb->XonChar = 0x13;
+    dcb->XoffChar = 0x11;
+    dcb->fDummy2 = 5;
+    dcb->wReserved = 7;
+    dcb->wReserved1 = 9;
     return true;
 }
 

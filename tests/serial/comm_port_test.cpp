@@ -70,22 +70,25 @@ TEST(CommPortTest, OpenPortSetsUpCom8OrLeavesNothingOpen) {
     }
 }
 
-TEST(CommPortTest, ConfigureSetsTheLineAndKeepsTheFieldsTheDriverReported) {
+// The fake port holds another program's leftovers in every field (flow control of both
+// kinds, a stop character, DSR sensitivity, abort on error, an event character): none survive.
+TEST(CommPortTest, ConfigureSetsEveryFieldAndKeepsNoLeftover) {
     SerialRig r;
     ASSERT_TRUE(r.port.OpenPort());
     const DCB d = *r.driver.LastDcb();
     using Fields = std::vector<std::int64_t>;
-    // DCBlength, BaudRate, ByteSize, Parity, StopBits, fBinary, fParity, fOutxDsrFlow,
-    // fDtrControl, fOutxCtsFlow, fRtsControl, XonLim, XoffLim, XonChar, XoffChar.
-    EXPECT_EQ((Fields{d.DCBlength, d.BaudRate, d.ByteSize, d.Parity, d.StopBits, d.fBinary,
-                      d.fParity, d.fOutxDsrFlow, d.fDtrControl, d.fOutxCtsFlow, d.fRtsControl,
-                      d.XonLim, d.XoffLim, d.XonChar, d.XoffChar}),
-              (Fields{28, 38400, 8, kNoParity, kOneStopBit, 1, 1, 0, kDtrControlEnable, 0,
-                      kRtsControlEnable, 100, 100, 0x11, 0x07}));
-    // As the fake driver reported them.
-    EXPECT_EQ((Fields{d.fDsrSensitivity, d.fTXContinueOnXoff, d.fOutX, d.fInX, d.fErrorChar,
-                      d.fNull, d.fAbortOnError, d.ErrorChar, d.EofChar, d.EvtChar}),
-              (Fields{1, 1, 1, 1, 1, 1, 1, '?', 0x1a, '\n'}));
+    EXPECT_EQ(
+        (Fields{
+            d.DCBlength,    d.BaudRate,    d.fBinary,         d.fParity,           d.fOutxCtsFlow,
+            d.fOutxDsrFlow, d.fDtrControl, d.fDsrSensitivity, d.fTXContinueOnXoff, d.fOutX,
+            d.fInX,         d.fErrorChar,  d.fNull,           d.fRtsControl,       d.fAbortOnError,
+            d.fDummy2,      d.wReserved,   d.XonLim,          d.XoffLim,           d.ByteSize,
+            d.Parity,       d.StopBits,    d.XonChar,         d.XoffChar,          d.ErrorChar,
+            d.EofChar,      d.EvtChar,     d.wReserved1}),
+        (Fields{28,          38400, 1,    1,   0,   0, kDtrControlEnable,
+                0,           1,     0,    0,   0,   0, kRtsControlEnable,
+                0,           0,     0,    100, 100, 8, kNoParity,
+                kOneStopBit, 0x11,  0x07, 0,   0,   0, 0}));
 }
 
 TEST(CommPortTest, ReadAvailableAsksOnlyForWhatIsQueued) {

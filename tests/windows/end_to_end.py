@@ -68,6 +68,28 @@ class WindowsProgramTest(unittest.TestCase):
         self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=42\r")
         self.assertEqual(self.read_settings(), settings_text(SAMPLE, 11, MODEM_PORT))
 
+    def test_a_country_spelled_beyond_ascii_is_found_by_its_name(self):
+        # The ANSI code page gives the name's letters other bytes than the UTF-8 file holds (and
+        # cannot spell some at all): the name must come from the wide command line.
+        text = settings_text(SAMPLE, 0, MODEM_PORT)
+        text = text.replace(b"Austria=0A", "Österreich=0A".encode())
+        text = text.replace(b"Czech Republic=2E", "Česko=2E".encode())
+        for name, code in (("Österreich", b"0A"), ("Česko", b"2E")):
+            with self.subTest(name=name):
+                self.start_modem()
+                try:
+                    with open(self.settings, "wb") as f:
+                        f.write(text)
+                    done = subprocess.run(
+                        [WINE_RUN, PREFIX, self.program, "--country", name, "--port",
+                         "COM%d" % MODEM_PORT],
+                        capture_output=True, timeout=120, env=dict(os.environ, LC_ALL="C.UTF-8"))
+                    self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
+                    self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=" + code + b"\r")
+                finally:
+                    self.modem.stop()
+                    self.modem = None
+
     def test_modem_faults_are_told_and_the_file_stays_as_it_was(self):
         for option, message in (("--silent", CANT_INIT), ("--error-gci", CANT_SET)):
             with self.subTest(option=option):

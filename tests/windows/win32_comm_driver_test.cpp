@@ -14,8 +14,13 @@
 
 #include "fakes/recording_message_boxes.h"
 #include "serial/collect_reply.h"
+#include "serial/comm_port.h"
 #include "serial/modem_attach.h"
 #include "serial/process_signals.h"
+// After the project's headers: its macros would rename the driver's members.
+#include <windows.h>
+#undef CreateFile
+#undef CreateEvent
 
 namespace countryset {
 namespace {
@@ -158,6 +163,60 @@ TEST_F(WithModem, LineSettingsReadBack) {
         EXPECT_EQ(back.XoffChar, c.xoff) << c.baud;
     }
     EXPECT_TRUE(driver_.CloseHandle(handle));
+}
+
+// Another program left the port with both kinds of flow control on and another rate: the run
+// holds none of it, and once the run closes the port it is back as that program left it.
+TEST_F(WithModem, LineSettingsOfTheLastUserAreNotKeptAndComeBack) {
+    const std::wstring path = Win32CommDriver::DevicePath(port_);
+    // What the system says of the port with nothing of ours open, after `change`.
+    auto asTheSystemHasIt = [&](void (*change)(HANDLE, ::DCB&)) {
+        const HANDLE port = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(port, INVALID_HANDLE_VALUE);
+        ::DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        EXPECT_TRUE(::GetCommState(port, &dcb));
+        change(port, dcb);
+        ::CloseHandle(port);
+        return dcb;
+    };
+    auto leaveFlowControl = [](HANDLE port, ::DCB& dcb) {
+        dcb.BaudRate = 9600;
+        dcb.fOutX = 1;
+        dcb.fInX = 1;
+        dcb.fOutxCtsFlow = 1;
+        dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+        EXPECT_TRUE(::SetCommState(port, &dcb));
+    };
+    auto clearFlowControl = [](HANDLE port, ::DCB& dcb) {
+        dcb.fOutX = 0;
+        dcb.fInX = 0;
+        dcb.fOutxCtsFlow = 0;
+        dcb.fRtsControl = RTS_CONTROL_ENABLE;
+        EXPECT_TRUE(::SetCommState(port, &dcb));
+    };
+    auto unchanged = [](HANDLE, ::DCB&) {};
+    asTheSystemHasIt(leaveFlowControl);
+
+    const CommHandle handle = driver_.CreateFile(port_);
+    ASSERT_NE(handle, kInvalidHandleValue);
+    ASSERT_TRUE(driver_.SetCommState(handle, RunLineSettings(PortState{})));
+    DCB held;
+    ASSERT_TRUE(driver_.GetCommState(handle, &held));
+    EXPECT_EQ(held.BaudRate, 38400u);
+    EXPECT_EQ(held.fOutX, 0u);
+    EXPECT_EQ(held.fInX, 0u);
+    EXPECT_EQ(held.fOutxCtsFlow, 0u);
+    EXPECT_NE(held.fRtsControl, kRtsControlHandshake);
+    EXPECT_TRUE(driver_.CloseHandle(handle));
+
+    const ::DCB after = asTheSystemHasIt(unchanged);
+    asTheSystemHasIt(clearFlowControl);
+    EXPECT_EQ(after.BaudRate, 9600u);
+    EXPECT_EQ(after.fOutX, 1u);
+    EXPECT_EQ(after.fInX, 1u);
+    EXPECT_EQ(after.fOutxCtsFlow, 1u);
 }
 
 TEST_F(WithModem, MaskChangeEndsAWaitBeforeOrWhileItRuns) {

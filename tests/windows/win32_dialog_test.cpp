@@ -2,12 +2,14 @@
 // keys and clicks given the way the system gives them, and what the model makes of them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "../ui/three_countries.h"
+#include "serial/process_signals.h"
 #include "ui/win32_presenter.h"
 #include "ui/window_services.h"
 
@@ -381,6 +383,22 @@ TEST(Win32Dialog, MessageBoxesKeepTheirCaptionAndAreOwnedByTheDialogOrNone) {
     EXPECT_EQ(inside.text, L"Failed");
     EXPECT_EQ(inside.owner, inside.dialog);
     EXPECT_FALSE(inside.dialogEnabled);
+}
+
+// Logoff and shutdown come to a program with windows as messages, not console events: the
+// ports are released when the session ends, not when it is only asked whether it may.
+TEST(Win32SessionEnd, EndingTheSessionReleasesThePorts) {
+    std::atomic<int> released{0};
+    ProcessSignals signals([&] { ++released; });
+    const HWND window = ::FindWindowW(L"countryset-session-end", nullptr);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(::GetParent(window), nullptr);  // top level: only those hear of the session
+    EXPECT_TRUE(::SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF));
+    EXPECT_EQ(released.load(), 0);
+    ::SendMessageW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);  // called off
+    EXPECT_EQ(released.load(), 0);
+    ::SendMessageW(window, WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(released.load(), 1);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The settings file on Windows, on real files in a folder whose name is not ASCII.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,6 +11,8 @@
 #include "settings/profile_file.h"
 #include "settings/settings_files.h"
 #include "settings/settings_path.h"
+#include "settings/win32_file_write_ops.h"
+#include "settings/win32_reparse_policy.h"
 // After the project's headers: its macros would rename their members.
 #include <windows.h>
 #undef GetPrivateProfileInt
@@ -173,6 +177,151 @@ TEST_F(Win32ProfileFile, WriteBacksAtOnceLoseNoKey) {
             << w;
     }
     EXPECT_EQ(folder_.Entries(), 2);  // the file and "sub"
+}
+
+// The write-back's system calls, each of which can be made to fail as the system lets it: a
+// full disk, a failing flush, a replacement refused, and the two replacements that the system
+// leaves half done, the old file already off its name (deleted, or moved aside).
+enum class Fault {
+    kCreate,
+    kWrite,
+    kFlush,
+    kReplaceRefused,
+    kReplaceLost,
+    kReplaceMovedAside,
+    kMove
+};
+
+class FailingWriteOps : public FileWriteOps {
+public:
+    FailingWriteOps(std::initializer_list<Fault> faults, std::filesystem::path aside)
+        : faults_(faults), aside_(std::move(aside)) {}
+    HANDLE CreateNew(const wchar_t* path) override {
+        return Has(Fault::kCreate)  ? Fail(ERROR_ACCESS_DENIED),
+               INVALID_HANDLE_VALUE : FileWriteOps::CreateNew(path);
+    }
+    BOOL Write(HANDLE file, const void* data, DWORD size, DWORD* written) override {
+        if (!Has(Fault::kWrite)) {
+            return FileWriteOps::Write(file, data, size, written);
+        }
+        return size > 1 ? FileWriteOps::Write(file, data, size / 2, written)
+                        : Fail(ERROR_DISK_FULL);
+    }
+    BOOL Flush(HANDLE file) override {
+        return Has(Fault::kFlush) ? Fail(ERROR_IO_DEVICE) : FileWriteOps::Flush(file);
+    }
+    BOOL Replace(const wchar_t* replaced, const wchar_t* replacement) override {
+        if (Has(Fault::kReplaceRefused)) {
+            return Fail(ERROR_UNABLE_TO_REMOVE_REPLACED);
+        }
+        if (Has(Fault::kReplaceLost)) {
+            ::DeleteFileW(replaced);
+            return Fail(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+        }
+        if (Has(Fault::kReplaceMovedAside)) {
+            ::MoveFileExW(replaced, aside_.c_str(), MOVEFILE_REPLACE_EXISTING);
+            return Fail(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
+        }
+        return FileWriteOps::Replace(replaced, replacement);
+    }
+    BOOL Move(const wchar_t* from, const wchar_t* to) override {
+        return Has(Fault::kMove) ? Fail(ERROR_NOT_READY) : FileWriteOps::Move(from, to);
+    }
+
+private:
+    bool Has(Fault fault) const {
+        return std::find(faults_.begin(), faults_.end(), fault) != faults_.end();
+    }
+    static BOOL Fail(DWORD error) {
+        ::SetLastError(error);
+        return FALSE;
+    }
+    std::vector<Fault> faults_;
+    std::filesystem::path aside_;
+};
+
+// Whatever call fails, the file is the old text or the new one, and false (the warning) comes
+// whenever the choice was not saved. Only when the system itself took the old file off its name
+// and the file cannot be put back in place is the file missing; the new text is then in the
+// temporary beside it, never deleted.
+TEST_F(Win32ProfileFile, AFailingSystemCallLeavesTheOldTextOrTheNew) {
+    const testing::TempFolder elsewhere{"countryset-aside-"};
+    struct Case {
+        const char* name;
+        std::initializer_list<Fault> faults;
+        bool existing;
+        bool saved;
+        const char* expected;  // the file's text; null when it is missing
+    };
+    const std::string kNew = "[Setting]\r\nCurrentSet=2\r\nCurrentCOM=3\r\n";
+    const Case cases[] = {
+        {"no fault", {}, true, true, "new"},
+        {"temporary refused", {Fault::kCreate}, true, false, "old"},
+        {"disk full", {Fault::kWrite}, true, false, "old"},
+        {"flush", {Fault::kFlush}, true, false, "old"},
+        {"replacement refused", {Fault::kReplaceRefused}, true, false, "old"},
+        {"old file deleted", {Fault::kReplaceLost}, true, true, "new"},
+        {"old file moved aside", {Fault::kReplaceMovedAside}, true, true, "new"},
+        {"old file deleted, move fails", {Fault::kReplaceLost, Fault::kMove}, true, false, nullptr},
+        {"old file aside, move fails",
+         {Fault::kReplaceMovedAside, Fault::kMove},
+         true,
+         false,
+         nullptr},
+        {"new file, move fails", {Fault::kMove}, false, false, nullptr},
+        {"new file, disk full", {Fault::kWrite}, false, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(folder_.Path());
+        std::filesystem::create_directory(folder_.Path());
+        const std::string old = "[Setting]\r\nCurrentSet=0\r\n";
+        if (c.existing) {
+            Put(FromUtf8(path_), old);
+        }
+        FailingWriteOps ops(c.faults, elsewhere.Path() / "aside");
+        const ProfileKeyText keys[] = {{"CurrentSet", "2"}, {"CurrentCOM", "3"}};
+        EXPECT_EQ(ProfileFile(ops).WritePrivateProfileKeys("Setting", keys, path_), c.saved);
+        if (c.expected != nullptr) {
+            EXPECT_EQ(Get(FromUtf8(path_)), std::string(c.expected) == "new" ? kNew : old);
+            EXPECT_EQ(folder_.Entries(), 1);  // no temporary left
+        } else if (!c.existing) {
+            EXPECT_EQ(folder_.Entries(), 0);
+        } else {
+            ASSERT_EQ(folder_.Entries(), 1);
+            const std::filesystem::path temp = *std::filesystem::directory_iterator(folder_.Path());
+            EXPECT_EQ(Get(temp), kNew);
+        }
+    }
+}
+
+// Only a reparse point that names another file is refused; a file in a cloud folder, or one
+// the system deduplicated or compressed, is read (and so brought in), whatever else it carries.
+TEST(Win32ReparsePolicy, OnlyLinksAreRefused) {
+    using settings_file::ReparseAction;
+    constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    struct Case {
+        const char* name;
+        DWORD attributes;
+        DWORD tag;
+        ReparseAction action;
+    };
+    const Case cases[] = {
+        {"plain file", FILE_ATTRIBUTE_ARCHIVE, 0, ReparseAction::kRead},
+        {"symbolic link", kReparse, IO_REPARSE_TAG_SYMLINK, ReparseAction::kRefuse},
+        {"junction or mount point", kReparse, IO_REPARSE_TAG_MOUNT_POINT, ReparseAction::kRefuse},
+        {"cloud placeholder", kReparse | FILE_ATTRIBUTE_OFFLINE, IO_REPARSE_TAG_CLOUD,
+         ReparseAction::kReopen},
+        {"cloud, provider 6", kReparse | FILE_ATTRIBUTE_ARCHIVE, 0x9000601A,
+         ReparseAction::kReopen},
+        {"deduplicated", kReparse, IO_REPARSE_TAG_DEDUP, ReparseAction::kReopen},
+        {"compressed", kReparse, IO_REPARSE_TAG_WOF, ReparseAction::kReopen},
+        {"storage tier", kReparse, IO_REPARSE_TAG_HSM, ReparseAction::kReopen},
+        {"unknown surrogate", kReparse, 0xA0000099, ReparseAction::kRefuse},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(settings_file::ReparsePolicy(c.attributes, c.tag), c.action) << c.name;
+    }
 }
 
 TEST(Win32SettingsPath, TheSettingsFileLiesBesideThisProgram) {

@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "ui/dialog.h"
+#include "ui/grow_to_fit.h"
 #include "ui/qt/program_icon.h"
 #include "ui/qt/window_title.h"
 
@@ -24,10 +25,7 @@ namespace countryset {
 
 namespace {
 
-// Gaps kept when a control grows to show its whole text, in dialog units.
-constexpr int kGapToNeighbour = 2;
-constexpr int kGroupInnerMargin = 3;
-constexpr int kDialogMargin = 4;
+// Room kept beside a button's text, in dialog units.
 constexpr int kButtonTextMargin = 4;
 
 bool IsTabStop(const ControlTemplate& t) {
@@ -302,23 +300,24 @@ void QtDialogWindow::SyncControl(Control& c) {
 }
 
 int QtDialogWindow::GrowLimit(const QRect& rect, const std::vector<QRect>& occupied) const {
-    int limit = m_units.X(m_model.GetTemplate().cx - kDialogMargin);
+    // QRect's right and bottom are its last pixels; a Box's lie just outside.
+    const auto box = [](const QRect& r) {
+        return Box{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+    };
+    std::vector<Box> groups;
     for (const Control& c : m_controls) {
-        if (c.tmpl->kind != ControlKind::GroupBox || c.widget->isHidden()) {
-            continue;
-        }
-        const QRect group = m_units.Rect(c.tmpl->x, c.tmpl->y, c.tmpl->cx, c.tmpl->cy);
-        if (group.contains(rect.topLeft())) {
-            limit = std::min(limit, group.right() + 1 - m_units.X(kGroupInnerMargin));
+        if (c.tmpl->kind == ControlKind::GroupBox && !c.widget->isHidden()) {
+            groups.push_back(box(m_units.Rect(c.tmpl->x, c.tmpl->y, c.tmpl->cx, c.tmpl->cy)));
         }
     }
+    std::vector<Box> neighbours;
     for (const QRect& other : occupied) {
-        const bool sameBand = other.top() <= rect.bottom() && rect.top() <= other.bottom();
-        if (sameBand && other.left() > rect.right()) {
-            limit = std::min(limit, other.left() - m_units.X(kGapToNeighbour));
-        }
+        neighbours.push_back(box(other));
     }
-    return std::max(limit, rect.right() + 1);
+    return countryset::GrowLimit(
+        box(rect), groups, neighbours,
+        GrowGaps{m_units.X(m_model.GetTemplate().cx - kDialogMargin), m_units.X(kGroupInnerMargin),
+                 m_units.X(kGapToNeighbour)});
 }
 
 void QtDialogWindow::Layout() {
