@@ -199,7 +199,7 @@ std::string HelpText(const std::string& programName) {
            programName +
            " --query --port COM1\n"
            "  --list-ports        which device each of COM1..COM8 opens, and the serial\n"
-           "                      devices no port reaches; opens nothing for writing\n"
+           "                      devices no port reaches; opens no device\n"
            "                        " +
            programName +
            " --list-ports\n"

@@ -9,8 +9,8 @@ class CCommPort;
 
 inline constexpr std::uint32_t kWatcherBufferSize = 2048;
 
-// Thread body; runs until ClosePort clears the running flag. Clears the watcher handle and,
-// last, the watcher identity on every way out.
+// Thread body; runs until ClosePort clears the running flag. Clears the watcher identity, last,
+// on every way out.
 void DutWatcher(CCommPort& port, ReceiveRing& ring);
 
 }  // namespace countryset

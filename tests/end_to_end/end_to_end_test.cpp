@@ -15,13 +15,8 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-class EndToEndTest : public ::testing::Test {
+class EndToEndTest : public ::testing::Test, protected SampleModemRig {
 protected:
-    void StartModem(ModemSimOptions options = {}) {
-        modem_.emplace(std::move(options), folder_.Dir() + "/modem.log");
-        settings_ = SampleSettings(modem_->Device());
-        folder_.WriteSettings(settings_);
-    }
     // The sample settings (CRLF, as desktop tools write them), with the stored choice replaced.
     std::string SettingsWith(int currentSet, int currentCom) const {
         std::string text = settings_;
@@ -33,10 +28,6 @@ protected:
         return text;
     }
     void ExpectSettingsUnchanged() const { EXPECT_EQ(folder_.ReadSettings(), settings_); }
-
-    ProgramFolder folder_;
-    std::optional<SimulatedModem> modem_;
-    std::string settings_;
 };
 
 TEST_F(EndToEndTest, EnterSetsThePreselectedCountryAndStoresTheChoice) {

@@ -107,6 +107,23 @@ private:
 
 // The sample settings file of the project, with COM1 mapped to the given device.
 std::string SampleSettings(const std::string& device);
+
+// What most end-to-end fixtures stand on: a folder for the program, the simulator, and the sample
+// settings file with COM1 mapped to it.
+class SampleModemRig {
+protected:
+    // The bytes the modem sends are also kept, in sent.log in the folder.
+    void StartModem(ModemSimOptions options = {}) {
+        options.sentLogPath = folder_.Dir() + "/sent.log";
+        modem_.emplace(std::move(options), folder_.Dir() + "/modem.log");
+        settings_ = SampleSettings(modem_->Device());
+        folder_.WriteSettings(settings_);
+    }
+
+    ProgramFolder folder_;
+    std::optional<SimulatedModem> modem_;
+    std::string settings_;
+};
 // A file's bytes; nullopt when it cannot be read.
 std::optional<std::string> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);

@@ -24,14 +24,8 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-class ToolboxTest : public ::testing::Test {
+class ToolboxTest : public ::testing::Test, protected SampleModemRig {
 protected:
-    void StartModem(ModemSimOptions options = {}) {
-        options.sentLogPath = folder_.Dir() + "/sent.log";
-        modem_.emplace(std::move(options), folder_.Dir() + "/modem.log");
-        settings_ = SampleSettings(modem_->Device());
-        folder_.WriteSettings(settings_);
-    }
     // No terminal at all: its own session, and nothing to read. fileLimit: the largest size
     // the program may make any file (writes past it fail), 0 for none.
     ProgramResult RunDetached(const std::vector<std::string>& args, rlim_t fileLimit = 0) const {
@@ -53,10 +47,6 @@ protected:
         ::close(console);
         return folder_.Wait(pid, std::chrono::seconds(30));
     }
-
-    ProgramFolder folder_;
-    std::optional<SimulatedModem> modem_;
-    std::string settings_;
 };
 
 TEST_F(ToolboxTest, ScriptedRunSetsTheCountryWithoutATerminal) {
