@@ -67,14 +67,19 @@ int main(int argc, char** argv) {
 
     ProgramState state;
     state.appName = appName;
+    state.readBack = !commandLine.noVerify;
     ProfileFile profile;
 #ifdef _WIN32
     // COMn is the system's own device name there; the settings file maps no ports.
     Win32CommDriver driver;
+    state.portDevice = [](std::string_view portName) { return "\\\\.\\" + std::string(portName); };
 #else
     PosixCommDriver driver([&](std::string_view portName) {
         return PortDevicePath(profile, state.settingsPath, portName);
     });
+    state.portDevice = [&](std::string_view portName) {
+        return PortDevicePath(profile, state.settingsPath, portName);
+    };
 #endif
     // Before any other thread starts: the watcher and the toolkit's threads inherit the mask.
     ProcessSignals signals([&driver] { driver.ReleaseAllPorts(); });
@@ -103,6 +108,9 @@ int main(int argc, char** argv) {
             CSetupApp app(state, profile, commDriver, services);
             app.InitInstance(executable);
             status = app.CountrySet() ? 0 : 1;
+            if (const std::string note = OutcomeNote(app.Outcome()); !note.empty()) {
+                std::cerr << appName << ": " << note << "\n";
+            }
         } else if (CSetupApp app(state, profile, commDriver, services);
                    app.FindSettings(executable)) {
             status = commandLine.mode == CommandLine::Mode::Query

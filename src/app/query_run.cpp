@@ -6,6 +6,8 @@
 
 #include "app/gci_reply.h"
 #include "app/main_dlg.h"
+#include "app/run_outcome.h"
+#include "app/t35_table.h"
 #include "serial/comm_port.h"
 #include "serial/modem_attach.h"
 #include "serial/trace_comm_driver.h"
@@ -14,10 +16,6 @@
 
 namespace countryset {
 
-namespace {
-
-// Sends command and collects the answer up to its final result code, for at most the reply
-// time of a run; returns what came, whole or not.
 std::string Ask(CCommPort& port, ReceiveRing& ring, std::string_view command) {
     CommDriver& driver = port.Driver();
     port.WriteBlock(command.data(), static_cast<std::uint32_t>(command.size()));
@@ -40,22 +38,20 @@ std::string Ask(CCommPort& port, ReceiveRing& ring, std::string_view command) {
     return reply;
 }
 
+namespace {
+
 // Why a query gave no usable answer, in one line the operator can act on.
-std::string Failure(std::string_view command, const std::string& reply, const GciReply& parsed) {
+std::string Failure(std::string_view command, const std::string& reply, QueryOutcome::Answer answer,
+                    const std::string& problem) {
     const std::string name(command.substr(0, command.size() - 1));
     if (reply.empty()) {
         return "The modem did not answer " + name + ".";
     }
-    if (parsed.kind == GciReply::Kind::Refused) {
+    if (answer == QueryOutcome::Answer::Refused) {
         return "The modem refused " + name + " (answered ERROR).";
     }
-    return "The modem's answer to " + name + " does not read (" + VisibleText(parsed.problem) +
+    return "The modem's answer to " + name + " does not read (" + VisibleText(problem) +
            "): " + EscapeWireBytes(reply);
-}
-
-std::string CodeText(std::uint8_t code) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    return {kDigits[code >> 4], kDigits[code & 0x0F]};
 }
 
 }  // namespace
@@ -80,13 +76,17 @@ public:
 protected:
     bool OnInitDialog() override {
         CDialog::OnInitDialog();
-        m_status = Query();
+        const QueryOutcome outcome = Read();
+        m_status = m_presenter.UsageProblem().empty() ? Tell(outcome) : 2;
         EndDialog(IDCANCEL);
         return false;
     }
 
 private:
-    int Query();
+    // Reads the modem; tells nothing.
+    QueryOutcome Read();
+    // Prints what was read; failures of the queries go to the message boxes. The exit status.
+    int Tell(const QueryOutcome& outcome);
 
     ProgramState& m_state;
     PrivateProfile& m_profile;
@@ -96,70 +96,102 @@ private:
     int m_status = 1;
 };
 
-int QueryWindow::Query() {
+QueryOutcome QueryWindow::Read() {
+    QueryOutcome outcome;
     {
         CCountryDlg dlg(m_profile, m_state.settingsPath, m_state.country);
         dlg.DoModal();
     }
     if (!m_presenter.UsageProblem().empty()) {
-        return 2;
+        return outcome;
     }
     m_state.chosenPortPosition = m_presenter.PortPosition();
     SelectPortNumber();
-    if (!AttachModem()) {
-        return 1;
+    outcome.port = PortName();
+    outcome.device = PortDevice();
+    outcome.attach = AttachModem();
+    if (outcome.attach.kind != AttachResult::Kind::Attached) {
+        return outcome;
     }
-    const std::string currentReply = Ask(Port(), *m_state.ring, kCurrentCountryQuery);
-    const GciReply current = ParseCurrentCountry(currentReply, kCurrentCountryQuery);
-    const std::string supportedReply = Ask(Port(), *m_state.ring, kSupportedCountriesQuery);
-    const GciReply supported = ParseSupportedCountries(supportedReply, kSupportedCountriesQuery);
+    const auto answerOf = [](GciReply::Kind kind) {
+        return kind == GciReply::Kind::Answered  ? QueryOutcome::Answer::Answered
+               : kind == GciReply::Kind::Refused ? QueryOutcome::Answer::Refused
+                                                 : QueryOutcome::Answer::Unreadable;
+    };
+    outcome.currentReply = Ask(Port(), *m_state.ring, kCurrentCountryQuery);
+    const GciReply current = ParseCurrentCountry(outcome.currentReply, kCurrentCountryQuery);
+    outcome.supportedReply = Ask(Port(), *m_state.ring, kSupportedCountriesQuery);
+    const GciReply supported =
+        ParseSupportedCountries(outcome.supportedReply, kSupportedCountriesQuery);
+    outcome.current = answerOf(current.kind);
+    outcome.currentProblem = current.problem;
+    outcome.supported = answerOf(supported.kind);
+    outcome.supportedProblem = supported.problem;
+    outcome.supportedCodes = supported.supported;
 
     // The offered list in its own order, each position with the code of the row it shows.
     const CountryDialogState& table = m_state.country;
     const std::vector<std::string>& names = m_presenter.OfferedNames();
-    auto codeAt = [&](std::size_t pos) -> std::string {
-        if (pos >= static_cast<std::size_t>(table.rows)) {
-            return {};
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (std::size_t pos = 0; pos < names.size(); ++pos) {
+        QueryOutcome::Offered row;
+        row.name = names[pos];
+        if (pos < static_cast<std::size_t>(table.rows)) {
+            row.code = table.CountryTable[static_cast<std::size_t>(table.rowAtPosition[pos])].code;
         }
-        return table.CountryTable[static_cast<std::size_t>(table.rowAtPosition[pos])].code;
-    };
+        std::uint8_t code = 0;
+        const bool readable = ParseCountryCode(row.code, code);
+        if (readable && outcome.supported == QueryOutcome::Answer::Answered) {
+            row.support = outcome.supportedCodes.test(code) ? QueryOutcome::Offered::Support::Yes
+                                                            : QueryOutcome::Offered::Support::No;
+        }
+        listed.emplace_back(row.name, row.code);
+        outcome.offered.push_back(std::move(row));
+    }
+    if (outcome.current == QueryOutcome::Answer::Answered) {
+        outcome.currentCode = current.current;
+        outcome.currentName = NameOfCode(current.current, listed);
+    }
+    return outcome;
+}
 
+int QueryWindow::Tell(const QueryOutcome& outcome) {
+    if (const std::optional<MessageBoxText> box = AttachFailureMessage(outcome.attach)) {
+        m_services.ShowBox(*box);
+        return 1;
+    }
     int status = 0;
-    if (current.kind == GciReply::Kind::Answered) {
-        std::string named;
-        for (std::size_t pos = 0; pos < names.size(); ++pos) {
-            std::uint8_t code = 0;
-            if (ParseCountryCode(codeAt(pos), code) && code == current.current) {
-                named += (named.empty() ? "" : " / ") + VisibleText(names[pos]);
-            }
-        }
+    if (outcome.current == QueryOutcome::Answer::Answered) {
+        const std::string code = T35CodeText(outcome.currentCode);
+        const std::string name = VisibleText(outcome.currentName.name);
         m_out << "Current country: "
-              << (named.empty() ? CodeText(current.current) + " (not in the settings file)"
-                                : named + " (" + CodeText(current.current) + ")")
+              << (outcome.currentName.inSettings ? name + " (" + code + ")"
+                  : name.empty()                 ? code + " (not in the settings file)"
+                                 : code + " (" + name + ", not in the settings file)")
               << "\n";
     } else {
-        m_services.AfxMessageBox(Failure(kCurrentCountryQuery, currentReply, current));
+        m_services.AfxMessageBox(Failure(kCurrentCountryQuery, outcome.currentReply,
+                                         outcome.current, outcome.currentProblem));
         status = 1;
     }
 
-    if (supported.kind == GciReply::Kind::Answered) {
+    if (outcome.supported == QueryOutcome::Answer::Answered) {
         std::string lines;
         int taken = 0;
-        for (std::size_t pos = 0; pos < names.size(); ++pos) {
-            const std::string code = codeAt(pos);
-            std::uint8_t value = 0;
-            const bool readable = ParseCountryCode(code, value);
-            const bool takes = readable && supported.supported.test(value);
-            taken += takes ? 1 : 0;
-            lines += std::string(takes      ? "  yes  "
-                                 : readable ? "  no   "
-                                            : "  ?    ") +
-                     VisibleText(names[pos]) + " (" + VisibleText(code) + ")\n";
+        for (const QueryOutcome::Offered& row : outcome.offered) {
+            using Support = QueryOutcome::Offered::Support;
+            taken += row.support == Support::Yes ? 1 : 0;
+            lines += std::string(row.support == Support::Yes  ? "  yes  "
+                                 : row.support == Support::No ? "  no   "
+                                                              : "  ?    ") +
+                     VisibleText(row.name) + " (" + VisibleText(row.code) + ")\n";
         }
-        m_out << "Offered countries the modem supports: " << taken << " of " << names.size() << "\n"
+        m_out << "Offered countries the modem supports: " << taken << " of "
+              << outcome.offered.size() << "\n"
               << lines;
     } else {
-        m_services.AfxMessageBox(Failure(kSupportedCountriesQuery, supportedReply, supported));
+        m_services.AfxMessageBox(Failure(kSupportedCountriesQuery, outcome.supportedReply,
+                                         outcome.supported, outcome.supportedProblem));
         status = 1;
     }
     m_out.flush();

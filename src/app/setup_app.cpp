@@ -19,7 +19,7 @@ bool CSetupApp::InitInstance(std::string_view executablePath) {
         m_pMainWnd = &dlg;
         m_services.SetMainWnd(&dlg);
         dlg.DoModal();
-        m_countrySet = dlg.CountrySet();
+        m_outcome = dlg.Outcome();
         m_services.SetMainWnd(nullptr);
         m_pMainWnd = nullptr;
     }
