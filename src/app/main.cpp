@@ -1,24 +1,17 @@
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "app/choice_presenter.h"
 #include "app/command_line.h"
+#include "app/platform.h"
 #include "app/port_list.h"
 #include "app/program_state.h"
 #include "app/query_run.h"
 #include "app/setup_app.h"
 #include "app/trace_file.h"
-#ifdef _WIN32
-#include "serial/win32_comm_driver.h"
-#include "serial/win32_process_signals.h"
-#else
-#include "serial/posix_comm_driver.h"
-#include "serial/posix_process_signals.h"
-#include "settings/port_devices.h"
-#endif
+#include "serial/process_signals.h"
 #include "serial/trace_comm_driver.h"
 #include "settings/profile_file.h"
 #include "settings/settings_path.h"
@@ -26,12 +19,6 @@
 #include "ui/console_presenter.h"
 #include "ui/shown_text.h"
 #include "ui/window_services.h"
-#ifdef COUNTRYSET_HAVE_QT
-#include "ui/qt/qt_module_loader.h"
-#endif
-#ifdef _WIN32
-#include "ui/win32_presenter.h"
-#endif
 
 using namespace countryset;
 
@@ -41,15 +28,7 @@ int main(int argc, char** argv) {
         !executable.empty() ? executable : (argc > 0 && argv[0] ? argv[0] : "countryset"));
 
     const CommandLine commandLine = ParseCommandLine(argc, argv);
-#ifdef _WIN32
-    // Built without a console of its own: whatever is not the native dialog (help, usage errors,
-    // the modes without a dialog, a trace on stderr) writes to the caller's console.
-    if (commandLine.action != CommandLine::Action::Run ||
-        commandLine.mode != CommandLine::Mode::Dialog || commandLine.console ||
-        (commandLine.trace && commandLine.traceFile.empty())) {
-        UseConsoleWindow();
-    }
-#endif
+    PrepareConsole(commandLine);
     switch (commandLine.action) {
         case CommandLine::Action::Help:
             std::cout << HelpText(appName);
@@ -69,20 +48,11 @@ int main(int argc, char** argv) {
     state.appName = appName;
     state.readBack = !commandLine.noVerify;
     ProfileFile profile;
-#ifdef _WIN32
-    // COMn is the system's own device name there; the settings file maps no ports.
-    Win32CommDriver driver;
-    state.portDevice = [](std::string_view portName) { return "\\\\.\\" + std::string(portName); };
-#else
-    PosixCommDriver driver([&](std::string_view portName) {
-        return PortDevicePath(profile, state.settingsPath, portName);
-    });
-    state.portDevice = [&](std::string_view portName) {
-        return PortDevicePath(profile, state.settingsPath, portName);
-    };
-#endif
+    const SystemDriver system = MakeSystemDriver(profile, state.settingsPath);
+    CommDriver& driver = *system.driver;
+    state.portDevice = system.portDevice;
     // Before any other thread starts: the watcher and the toolkit's threads inherit the mask.
-    ProcessSignals signals([&driver] { driver.ReleaseAllPorts(); });
+    ProcessSignals signals(system.releaseAllPorts);
 
     std::unique_ptr<std::ostream> traceFile;
     if (!commandLine.traceFile.empty()) {
@@ -125,39 +95,12 @@ int main(int argc, char** argv) {
         return status;
     }
 
-    std::unique_ptr<Presenter> presenter;
-    [[maybe_unused]] const auto usingConsole = [&appName](const std::string& whyNot) {
-        std::cerr << appName << ": " << whyNot << "; using the text console\n";
-    };
-#ifdef COUNTRYSET_HAVE_QT
-    const auto isSet = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value != nullptr && *value != '\0';
-    };
-    if (!commandLine.console && (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"))) {
-        // A display that cannot be opened, or a desktop module that is missing or unusable,
-        // leaves the console instead of ending the program.
-        std::string whyNot;
-        presenter = LoadQtPresenter(QtModulePath(executable), argc, argv, &whyNot);
-        if (presenter == nullptr) {
-            usingConsole(whyNot);
-        }
-    }
-#endif
-#ifdef _WIN32
-    // The native dialog; --console, or a session that cannot open windows, takes the console of
-    // the program that started this one (or a new one): the program itself is built without one.
     std::string whyNot;
-    if (!commandLine.console) {
-        presenter = CreateWin32Presenter(&whyNot);
+    std::unique_ptr<Presenter> presenter =
+        MakeWindowPresenter(commandLine, executable, argc, argv, &whyNot);
+    if (presenter == nullptr && !whyNot.empty()) {
+        std::cerr << appName << ": " << whyNot << "; using the text console\n";
     }
-    if (presenter == nullptr) {
-        UseConsoleWindow();
-        if (!whyNot.empty()) {
-            usingConsole(whyNot);
-        }
-    }
-#endif
     const std::unique_ptr<std::streambuf> consoleBuffer = MakeConsoleInput();
     std::istream consoleInput(consoleBuffer.get());
     if (presenter == nullptr) {

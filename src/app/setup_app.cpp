@@ -16,12 +16,10 @@ bool CSetupApp::InitInstance(std::string_view executablePath) {
 
     {
         CMainDlg dlg(m_state, m_profile, m_driver, m_services);
-        m_pMainWnd = &dlg;
         m_services.SetMainWnd(&dlg);
         dlg.DoModal();
         m_outcome = dlg.Outcome();
         m_services.SetMainWnd(nullptr);
-        m_pMainWnd = nullptr;
     }
     return false;
 }

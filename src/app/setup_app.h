@@ -28,8 +28,6 @@ public:
     bool CountrySet() const { return m_outcome.CountrySet(); }
     const RunOutcome& Outcome() const { return m_outcome; }
 
-    CWnd* m_pMainWnd = nullptr;
-
 private:
     ProgramState& m_state;
     PrivateProfile& m_profile;

@@ -1,7 +1,8 @@
 // The comm driver: every operating-system service the serial layer uses, and nothing more.
 // The port logic (CCommPort, DutWatcher, CollectReply, AttachModem) talks only to this
-// interface; PosixCommDriver serves real ports and pseudo-terminals, FakeCommDriver serves
-// the unit tests.
+// interface. PosixCommDriver serves real ports and pseudo-terminals on Linux, Win32CommDriver
+// the system's COM ports on Windows; TraceCommDriver wraps either to log every call (--trace);
+// FakeCommDriver (tests/fakes) serves the unit tests.
 #pragma once
 
 #include <cstdint>

@@ -106,12 +106,11 @@ bool CCommPort::ConfigurePort() {
     dcb.StopBits = s.byStopBits;
     dcb.fBinary = 1;
     dcb.fParity = 1;
-    const bool dsrDtr = (s.byHandshake & kHandshakeDsrDtr) != 0;
-    const bool ctsRts = (s.byHandshake & kHandshakeCtsRts) != 0;
-    dcb.fOutxDsrFlow = dsrDtr ? 1 : 0;
-    dcb.fDtrControl = dsrDtr ? kDtrControlHandshake : kDtrControlEnable;
-    dcb.fOutxCtsFlow = ctsRts ? 1 : 0;
-    dcb.fRtsControl = ctsRts ? kRtsControlHandshake : kRtsControlEnable;
+    // No flow control: DTR and RTS are simply raised while the port is open.
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDtrControl = kDtrControlEnable;
+    dcb.fOutxCtsFlow = 0;
+    dcb.fRtsControl = kRtsControlEnable;
     dcb.XonLim = 100;
     dcb.XoffLim = 100;
     dcb.XonChar = 0x11;
@@ -230,7 +229,6 @@ bool CCommPort::StartWatcher(ReceiveRing& ring) {
     PortState& s = *m_state;
     s.fRunning.store(1, std::memory_order_release);
     s.dwWatcherId.store(m_lastWatcherId, std::memory_order_release);
-    s.hWatcher.store(reinterpret_cast<std::uintptr_t>(&m_watcher), std::memory_order_release);
     m_watcherGo.store(kWatcherGo, std::memory_order_release);
     m_watcherGo.notify_one();
     return true;

@@ -29,7 +29,6 @@ void DutWatcher(CCommPort& port, ReceiveRing& ring) {
     if (event != kNullHandle) {
         driver.CloseHandle(event);
     }
-    state.hWatcher.store(0, std::memory_order_release);
     // Last: ClosePort takes a clear identity to mean the watcher is done with the port.
     state.dwWatcherId.store(0, std::memory_order_release);
 }

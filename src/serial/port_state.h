@@ -12,10 +12,6 @@ namespace countryset {
 inline constexpr std::uint32_t kDefaultBaudRate = 38400;
 inline constexpr std::uint8_t kDefaultByteSize = 8;
 
-// Handshake flag bits; both stay clear, so DTR and RTS are simply raised while the port is open.
-inline constexpr std::uint8_t kHandshakeDsrDtr = 0x01;
-inline constexpr std::uint8_t kHandshakeCtsRts = 0x02;
-
 struct PortState {
     // Written on the user-interface thread only; the watcher reads it while it runs.
     CommHandle hPort = kNullHandle;
@@ -24,12 +20,9 @@ struct PortState {
     // Non-zero while the watcher is to go on. Set by AttachModem, cleared by ClosePort.
     std::atomic<std::int32_t> fRunning{0};
     std::uint8_t byByteSize = kDefaultByteSize;
-    std::uint8_t byHandshake = 0;
     std::uint8_t byParity = kNoParity;
     std::uint8_t byStopBits = kOneStopBit;
     std::uint32_t dwBaudRate = kDefaultBaudRate;
-    // Opaque non-zero word while a watcher runs; the watcher clears it as it ends.
-    std::atomic<std::uintptr_t> hWatcher{0};
     // Non-zero from the watcher's start until it ends; the watcher clears it last, and
     // ClosePort waits for exactly that.
     std::atomic<std::uint32_t> dwWatcherId{0};

@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <new>
 #include <optional>
@@ -238,11 +237,7 @@ struct PosixCommDriver::Port {
     CommTimeouts timeouts;
 };
 
-PosixCommDriver::PosixCommDriver(PortResolver resolver) : resolver_(std::move(resolver)) {
-    if (!resolver_) {
-        resolver_ = &PosixCommDriver::DefaultDevicePath;
-    }
-}
+PosixCommDriver::PosixCommDriver(PortResolver resolver) : resolver_(std::move(resolver)) {}
 
 PosixCommDriver::~PosixCommDriver() {
     ReleaseAllPorts();
@@ -268,21 +263,6 @@ std::shared_ptr<PosixCommDriver::Port> PosixCommDriver::FindLivePort(
         return nullptr;
     }
     return port;
-}
-
-std::string PosixCommDriver::DefaultDevicePath(std::string_view portName) {
-    constexpr std::string_view prefix = "COM";
-    if (portName.size() <= prefix.size() || portName.substr(0, prefix.size()) != prefix) {
-        return {};
-    }
-    const char* first = portName.data() + prefix.size();
-    const char* last = portName.data() + portName.size();
-    unsigned number = 0;
-    auto [end, error] = std::from_chars(first, last, number);
-    if (error != std::errc() || end != last || number < 1 || number > 255 || *first == '0') {
-        return {};
-    }
-    return "/dev/ttyS" + std::to_string(number - 1);
 }
 
 CommHandle PosixCommDriver::Insert(Record record) {

@@ -19,16 +19,13 @@ public:
     // Maps a port name ("COM3") to the device to open; an empty path means "no such port".
     using PortResolver = std::function<std::string(std::string_view portName)>;
 
-    // Without a resolver, COMn opens /dev/ttyS<n-1>.
-    explicit PosixCommDriver(PortResolver resolver = {});
+    // The settings file says which device each port is (settings/port_devices.h).
+    explicit PosixCommDriver(PortResolver resolver);
     // Closes every handle still open, so the devices are left unlocked and as they were found.
     ~PosixCommDriver() override;
 
     PosixCommDriver(const PosixCommDriver&) = delete;
     PosixCommDriver& operator=(const PosixCommDriver&) = delete;
-
-    // "COMn" (n from 1 to 255) -> "/dev/ttyS<n-1>"; anything else -> "".
-    static std::string DefaultDevicePath(std::string_view portName);
 
     // For a process about to end: puts every open port back as it was found (DTR dropped,
     // queues purged, line settings restored, exclusive use and lock released), wakes every

@@ -1,13 +1,15 @@
-#include "serial/posix_process_signals.h"
+#include "serial/process_signals.h"
 
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <thread>
 
 namespace countryset {
 
@@ -17,7 +19,28 @@ constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 }  // namespace
 
-ProcessSignals::ProcessSignals(std::function<void()> release) : m_release(std::move(release)) {
+class ProcessSignals::System {
+public:
+    explicit System(std::function<void()> release);
+    ~System();
+
+private:
+    void Watch();
+    [[noreturn]] static void EndAs(int signal);
+
+    std::function<void()> m_release;
+    sigset_t m_previousMask{};
+    int m_signals = -1;
+    int m_stop = -1;
+    std::thread m_thread;
+};
+
+ProcessSignals::ProcessSignals(std::function<void()> release)
+    : m_system(std::make_unique<System>(std::move(release))) {}
+
+ProcessSignals::~ProcessSignals() = default;
+
+ProcessSignals::System::System(std::function<void()> release) : m_release(std::move(release)) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
@@ -45,7 +68,7 @@ ProcessSignals::ProcessSignals(std::function<void()> release) : m_release(std::m
     ::pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
 }
 
-ProcessSignals::~ProcessSignals() {
+ProcessSignals::System::~System() {
     if (m_thread.joinable()) {
         const std::uint64_t one = 1;
         ssize_t ignored = ::write(m_stop, &one, sizeof one);
@@ -61,7 +84,7 @@ ProcessSignals::~ProcessSignals() {
     ::pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
 }
 
-void ProcessSignals::Watch() {
+void ProcessSignals::System::Watch() {
     for (;;) {
         pollfd entries[2] = {{m_signals, POLLIN, 0}, {m_stop, POLLIN, 0}};
         if (::poll(entries, 2, -1) < 0) {
@@ -81,7 +104,7 @@ void ProcessSignals::Watch() {
     }
 }
 
-void ProcessSignals::EndAs(int signal) {
+void ProcessSignals::System::EndAs(int signal) {
     struct sigaction plain {};
     plain.sa_handler = SIG_DFL;
     sigemptyset(&plain.sa_mask);

@@ -1,4 +1,4 @@
-#include "serial/win32_process_signals.h"
+#include "serial/process_signals.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -41,7 +41,22 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-ProcessSignals::ProcessSignals(std::function<void()> release) : m_release(std::move(release)) {
+class ProcessSignals::System {
+public:
+    explicit System(std::function<void()> release);
+    ~System();
+
+private:
+    std::function<void()> m_release;
+    bool m_installed = false;
+};
+
+ProcessSignals::ProcessSignals(std::function<void()> release)
+    : m_system(std::make_unique<System>(std::move(release))) {}
+
+ProcessSignals::~ProcessSignals() = default;
+
+ProcessSignals::System::System(std::function<void()> release) : m_release(std::move(release)) {
     std::lock_guard lock(g_mutex);
     if (g_release == nullptr && m_release && ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE)) {
         g_release = &m_release;
@@ -49,7 +64,7 @@ ProcessSignals::ProcessSignals(std::function<void()> release) : m_release(std::m
     }
 }
 
-ProcessSignals::~ProcessSignals() {
+ProcessSignals::System::~System() {
     if (!m_installed) {
         return;
     }

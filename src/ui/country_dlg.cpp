@@ -119,38 +119,32 @@ void CCountryDlg::LoadCountryTable() {
     // every position keeps the code of the row it shows, equal names included.
     auto rowAt = m_state.rowAtPosition.begin();
     for (int i = 0; i < m_state.rows; ++i) {
-        const LRESULT pos = m_pCountryList->SendMessage(
-            CB_ADDSTRING, 0,
-            reinterpret_cast<LPARAM>(m_state.CountryTable[static_cast<std::size_t>(i)].name));
-        const auto at = std::clamp<LRESULT>(pos, 0, i);
+        const int pos =
+            m_pCountryList->AddString(m_state.CountryTable[static_cast<std::size_t>(i)].name);
+        const int at = std::clamp(pos, 0, i);
         std::copy_backward(rowAt + at, rowAt + i, rowAt + i + 1);
         rowAt[at] = i;
     }
-    m_pCountryList->SendMessage(CB_SETCURSEL,
-                                static_cast<WPARAM>(PositionFrom(m_state.currentSet)));
-    m_pCountryList->SendMessage(CB_SELECTSTRING, static_cast<WPARAM>(-1),
-                                reinterpret_cast<LPARAM>(m_strCountry.c_str()));
+    m_pCountryList->SetCurSel(PositionFrom(m_state.currentSet));
+    m_pCountryList->SelectString(-1, m_strCountry);
 
     m_pPortList = GetComboBox(IDC_PORT_LIST);
     for (const char* port : {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}) {
-        m_pPortList->SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port));
+        m_pPortList->AddString(port);
     }
-    m_pPortList->SendMessage(
-        CB_SETCURSEL,
-        static_cast<WPARAM>(PositionFrom(static_cast<std::int64_t>(m_state.currentCom) - 1)));
-    m_pPortList->SendMessage(CB_SELECTSTRING, static_cast<WPARAM>(-1),
-                             reinterpret_cast<LPARAM>(m_strPort.c_str()));
+    m_pPortList->SetCurSel(PositionFrom(static_cast<std::int64_t>(m_state.currentCom) - 1));
+    m_pPortList->SelectString(-1, m_strPort);
 }
 
 void CCountryDlg::OnOkButton() {
-    m_nCountrySel = static_cast<std::int32_t>(m_pCountryList->SendMessage(CB_GETCURSEL));
+    m_nCountrySel = m_pCountryList->GetCurSel();
     // The list is sorted, the table keeps the file's order: the position says which row it shows.
     m_strCode.clear();
     if (m_nCountrySel >= 0 && m_nCountrySel < m_state.rows) {
         const int row = m_state.rowAtPosition[static_cast<std::size_t>(m_nCountrySel)];
         m_strCode = m_state.CountryTable[static_cast<std::size_t>(row)].code;
     }
-    m_nPortSel = static_cast<std::int32_t>(m_pPortList->SendMessage(CB_GETCURSEL));
+    m_nPortSel = m_pPortList->GetCurSel();
     OnCancel();
 }
 

@@ -8,11 +8,6 @@ namespace countryset {
 
 namespace {
 
-const DialogTemplate& UnknownTemplate() {
-    static const DialogTemplate empty{};
-    return empty;
-}
-
 bool TakesFocus(const ControlTemplate& c) {
     return c.kind != ControlKind::StaticText && c.kind != ControlKind::GroupBox;
 }
@@ -72,18 +67,8 @@ void DDX_CBString(CDataExchange* pDX, int nIDC, std::string& value) {
 }
 
 CDialog::CDialog(const DialogTemplate& tmpl, CWnd* pParentWnd)
-    : m_template(&tmpl), m_templateKnown(true), m_pParentWnd(pParentWnd) {
+    : m_template(&tmpl), m_pParentWnd(pParentWnd) {
     SetTextNoNotify(tmpl.caption);
-}
-
-CDialog::CDialog(int templateId, CWnd* pParentWnd)
-    : m_template(FindDialogTemplate(templateId)),
-      m_templateKnown(m_template != nullptr),
-      m_pParentWnd(pParentWnd) {
-    if (m_template == nullptr) {
-        m_template = &UnknownTemplate();
-    }
-    SetTextNoNotify(m_template->caption);
 }
 
 CDialog::~CDialog() {
@@ -100,15 +85,6 @@ WindowServices* CDialog::GetServices() const {
         return m_pParentWnd->GetServices();
     }
     return WindowServices::Current();
-}
-
-CWnd* CDialog::GetOwner() const {
-    if (m_pParentWnd != nullptr) {
-        return m_pParentWnd;
-    }
-    WindowServices* services = GetServices();
-    CWnd* main = services != nullptr ? services->GetMainWnd() : nullptr;
-    return main != this ? main : nullptr;
 }
 
 void CDialog::CreateControls() {
@@ -137,7 +113,7 @@ void CDialog::CreateControls() {
 
 INT_PTR CDialog::DoModal() {
     WindowServices* services = GetServices();
-    if (!m_templateKnown || services == nullptr || m_running) {
+    if (services == nullptr || m_running) {
         return -1;
     }
     CreateControls();
@@ -201,7 +177,8 @@ bool CDialog::UpdateData(bool bSaveAndValidate) {
 }
 
 void CDialog::SetIcon(const Icon& icon, bool bBigIcon) {
-    SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(&icon));
+    (bBigIcon ? m_bigIcon : m_smallIcon) = icon;
+    Changed();
 }
 
 bool CDialog::OnInitDialog() {

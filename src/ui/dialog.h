@@ -46,12 +46,11 @@ class CDialog : public CWnd {
 public:
     // pParentWnd: the owner; nullptr means the application's main window.
     explicit CDialog(const DialogTemplate& tmpl, CWnd* pParentWnd = nullptr);
-    explicit CDialog(int templateId, CWnd* pParentWnd = nullptr);
     ~CDialog() override;
 
     // Create, OnCreate (-1: return -1 at once), OnInitDialog, the presenter's operator loop,
     // the end result. A dialog ended during initialisation never reaches the presenter.
-    // -1 also when there are no window services or the template is unknown.
+    // -1 also when there are no window services.
     virtual INT_PTR DoModal();
     void EndDialog(int nResult);
 
@@ -62,11 +61,9 @@ public:
 
     // Runs DoDataExchange in the given direction; false when a check failed.
     bool UpdateData(bool bSaveAndValidate = true);
-    // Records WM_SETICON with ICON_BIG or ICON_SMALL.
+    // The big icon (title bar, task switcher) or the small one.
     void SetIcon(const Icon& icon, bool bBigIcon);
 
-    // The owner: as constructed, else the main window (never the dialog itself).
-    CWnd* GetOwner() const;
     WindowServices* GetServices() const override;
 
     // --- Operator actions, called by presenters. Each returns false when it had no effect
@@ -128,7 +125,6 @@ private:
     void NoteChange() { ++m_revision; }
 
     const DialogTemplate* m_template;
-    bool m_templateKnown;
     CWnd* m_pParentWnd;
     std::vector<std::unique_ptr<CWnd>> m_controls;
     std::map<int, std::function<void()>> m_commands;

@@ -54,23 +54,9 @@ const DialogTemplate& MainDialogTemplate() {
         8,
         dlg::kPopup | dlg::kCaption | dlg::kSysMenu | dlg::kModalFrame | dlg::kHiddenUntilShown |
             dlg::kCentred,
-        {
-            {IDC_START_TEST, ControlKind::PushButton, kVisible | kTabStop | kGroup, 55, 95, 60, 14,
-             "Start Test", ""},
-            {2, ControlKind::PushButton, kVisible | kTabStop, 135, 95, 60, 14, "Exit", ""},
-        },
+        {},
     };
     return tmpl;
-}
-
-const DialogTemplate* FindDialogTemplate(int templateId) {
-    if (templateId == IDD_COUNTRY_DIALOG) {
-        return &CountryDialogTemplate();
-    }
-    if (templateId == IDD_MAIN_DIALOG) {
-        return &MainDialogTemplate();
-    }
-    return nullptr;
 }
 
 Icon LoadIcon(int iconId) {

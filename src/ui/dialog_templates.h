@@ -78,13 +78,8 @@ inline constexpr int IDC_SETTING_GROUP = 1069;
 inline constexpr int IDC_SELECTED_LABEL = 1070;
 inline constexpr int IDC_PORT_LIST = 1071;
 
-// Controls of the main window (functional test run, never shown to the operator); its exit
-// button carries the standard cancel command (2).
-inline constexpr int IDC_START_TEST = 1000;
-
 const DialogTemplate& CountryDialogTemplate();
+// The main window has no controls: it is never shown, its initialisation is the whole run.
 const DialogTemplate& MainDialogTemplate();
-// The template with this id, or nullptr.
-const DialogTemplate* FindDialogTemplate(int templateId);
 
 }  // namespace countryset

@@ -1,21 +1,9 @@
 #include "ui/window.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "ui/dialog.h"
 #include "ui/window_services.h"
 
 namespace countryset {
-
-namespace {
-
-std::string_view TextParam(LPARAM lParam) {
-    const char* text = reinterpret_cast<const char*>(lParam);
-    return text != nullptr ? std::string_view(text) : std::string_view();
-}
-
-}  // namespace
 
 void CWnd::SetWindowText(std::string_view text) {
     m_text = text;
@@ -27,36 +15,6 @@ void CWnd::ShowWindow(bool show) {
     if (m_visible != show) {
         m_visible = show;
         Changed();
-    }
-}
-
-LRESULT CWnd::SendMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_SETTEXT:
-            SetWindowText(TextParam(lParam));
-            return 1;
-        case WM_GETTEXT: {
-            // Copies at most wParam - 1 characters and always terminates: never past the buffer.
-            char* buffer = reinterpret_cast<char*>(lParam);
-            if (buffer == nullptr || wParam == 0) {
-                return 0;
-            }
-            const std::size_t n = std::min<std::size_t>(m_text.size(), wParam - 1);
-            std::memcpy(buffer, m_text.data(), n);
-            buffer[n] = '\0';
-            return static_cast<LRESULT>(n);
-        }
-        case WM_GETTEXTLENGTH:
-            return static_cast<LRESULT>(m_text.size());
-        case WM_SETICON: {
-            const Icon* icon = reinterpret_cast<const Icon*>(lParam);
-            Icon& slot = wParam == ICON_BIG ? m_bigIcon : m_smallIcon;
-            slot = icon != nullptr ? *icon : Icon{};
-            Changed();
-            return 0;
-        }
-        default:
-            return 0;
     }
 }
 
@@ -88,14 +46,6 @@ void CWnd::Changed() {
     }
 }
 
-LRESULT CEdit::SendMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
-    if (message == EM_LIMITTEXT) {
-        SetLimitText(static_cast<int>(std::min<WPARAM>(wParam, kMaxLimit)));
-        return 0;
-    }
-    return CWnd::SendMessage(message, wParam, lParam);
-}
-
 void CEdit::SetLimitText(int nMax) {
     m_limit = nMax <= 0 ? kMaxLimit : nMax;
 }
@@ -111,40 +61,6 @@ void CEdit::TypeText(std::string_view text) {
         }
     }
     SetWindowText(typed);
-}
-
-LRESULT CComboBox::SendMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case CB_ADDSTRING:
-            return AddString(TextParam(lParam));
-        case CB_RESETCONTENT:
-            ResetContent();
-            return 0;
-        case CB_GETCOUNT:
-            return GetCount();
-        case CB_GETCURSEL:
-            return GetCurSel();
-        case CB_SETCURSEL:
-            return SetCurSel(static_cast<int>(static_cast<LPARAM>(wParam)));
-        case CB_FINDSTRING:
-            return FindString(static_cast<int>(static_cast<LPARAM>(wParam)), TextParam(lParam));
-        case CB_SELECTSTRING:
-            return SelectString(static_cast<int>(static_cast<LPARAM>(wParam)), TextParam(lParam));
-        case CB_SHOWDROPDOWN:
-            ShowDropDown(wParam != 0);
-            return 1;
-        case CB_GETDROPPEDSTATE:
-            return GetDroppedState() ? 1 : 0;
-        case CB_GETLBTEXTLEN: {
-            const int pos = static_cast<int>(static_cast<LPARAM>(wParam));
-            if (pos < 0 || pos >= GetCount()) {
-                return CB_ERR;
-            }
-            return static_cast<LRESULT>(m_list.GetLBText(pos).size());
-        }
-        default:
-            return CWnd::SendMessage(message, wParam, lParam);
-    }
 }
 
 int CComboBox::AddString(std::string_view text) {

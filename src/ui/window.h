@@ -1,6 +1,7 @@
-// Windows of the dialog model: CWnd (any window: text, visibility, messages, message boxes) and
-// the two controls with behaviour of their own, CEdit and CComboBox. Message numbers and
-// results are those programs for the classic platform have always used.
+// Windows of the dialog model: CWnd (any window: text, visibility, icons, message boxes) and
+// the two controls with behaviour of their own, CEdit and CComboBox. Each is driven through its
+// typed methods; results (IDOK, CB_ERR) are those programs for the classic platform have always
+// used.
 #pragma once
 
 #include <cstdint>
@@ -14,33 +15,10 @@
 
 namespace countryset {
 
-using WPARAM = std::uintptr_t;
-using LPARAM = std::intptr_t;
-using LRESULT = std::intptr_t;
 using INT_PTR = std::intptr_t;
 
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
-
-inline constexpr unsigned WM_SETTEXT = 0x000C;
-inline constexpr unsigned WM_GETTEXT = 0x000D;  // WPARAM: buffer size, LPARAM: char*
-inline constexpr unsigned WM_GETTEXTLENGTH = 0x000E;
-inline constexpr unsigned WM_SETICON = 0x0080;  // WPARAM: ICON_BIG/ICON_SMALL, LPARAM: const Icon*
-inline constexpr unsigned EM_LIMITTEXT = 0x00C5;
-inline constexpr unsigned CB_GETEDITSEL = 0x0140;
-inline constexpr unsigned CB_ADDSTRING = 0x0143;
-inline constexpr unsigned CB_GETCOUNT = 0x0146;
-inline constexpr unsigned CB_GETCURSEL = 0x0147;
-inline constexpr unsigned CB_GETLBTEXTLEN = 0x0149;
-inline constexpr unsigned CB_RESETCONTENT = 0x014B;
-inline constexpr unsigned CB_FINDSTRING = 0x014C;
-inline constexpr unsigned CB_SELECTSTRING = 0x014D;
-inline constexpr unsigned CB_SETCURSEL = 0x014E;
-inline constexpr unsigned CB_SHOWDROPDOWN = 0x014F;  // WPARAM: nonzero opens, 0 closes
-inline constexpr unsigned CB_GETDROPPEDSTATE = 0x0157;
-
-inline constexpr WPARAM ICON_SMALL = 0;
-inline constexpr WPARAM ICON_BIG = 1;
 
 class CDialog;
 class WindowServices;
@@ -54,10 +32,6 @@ public:
 
     void SetWindowText(std::string_view text);
     std::string GetWindowText() const { return m_text; }
-    // WM_SETTEXT/WM_GETTEXT/WM_GETTEXTLENGTH/WM_SETICON here, control messages in the
-    // controls; anything else gives 0. A text passed in LPARAM is a const char* (null reads as
-    // the empty text).
-    virtual LRESULT SendMessage(unsigned message, WPARAM wParam = 0, LPARAM lParam = 0);
 
     // Modal window message box through the window services; returns IDOK.
     int MessageBox(const std::string& text, const std::string& caption, unsigned style = MB_OK);
@@ -70,7 +44,7 @@ public:
     // The template the control was built from; nullptr for a dialog.
     const ControlTemplate* GetControlTemplate() const { return m_template; }
 
-    // The icons WM_SETICON recorded (null icons until set).
+    // The icons the dialog was given (null icons until set).
     const Icon& GetIcon(bool bigIcon) const { return bigIcon ? m_bigIcon : m_smallIcon; }
 
     // The services this window reaches; nullptr when there are none.
@@ -103,8 +77,7 @@ public:
     static constexpr int kDefaultLimit = 30000;
     static constexpr int kMaxLimit = 0x7FFFFFFE;
 
-    // EM_LIMITTEXT: WPARAM is the limit in characters, 0 for the largest.
-    LRESULT SendMessage(unsigned message, WPARAM wParam = 0, LPARAM lParam = 0) override;
+    // The limit in characters; 0 or less for the largest.
     void SetLimitText(int nMax);
     int GetLimitText() const { return m_limit; }
     // The operator replaced the text: cut at the limit, upper case when the style says so.
@@ -117,8 +90,6 @@ private:
 // Drop-down list with an edit field. The window text is the edit field's text.
 class CComboBox : public CWnd {
 public:
-    LRESULT SendMessage(unsigned message, WPARAM wParam = 0, LPARAM lParam = 0) override;
-
     int AddString(std::string_view text);
     void ResetContent();
     int GetCount() const { return m_list.GetCount(); }

@@ -12,9 +12,9 @@
 #include "app/program_state.h"
 #include "app/run_outcome.h"
 #include "app/setup_app.h"
-#include "serial/fake_comm_driver.h"
-#include "settings/memory_profile.h"
-#include "ui/scripted_presenter.h"
+#include "fakes/fake_comm_driver.h"
+#include "fakes/memory_profile.h"
+#include "fakes/scripted_presenter.h"
 #include "ui/window_services.h"
 
 namespace countryset::testing {

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "settings/memory_profile.h"
+#include "fakes/memory_profile.h"
+#include "fakes/scripted_presenter.h"
 #include "ui/country_dlg.h"
 #include "ui/dialog_templates.h"
-#include "ui/scripted_presenter.h"
 #include "ui/window_services.h"
 
 namespace countryset {

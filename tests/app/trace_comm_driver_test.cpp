@@ -4,7 +4,7 @@
 #include <regex>
 #include <sstream>
 
-#include "serial/fake_comm_driver.h"
+#include "fakes/fake_comm_driver.h"
 #include "serial/trace_comm_driver.h"
 
 namespace countryset {

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include "fakes/memory_profile.h"
 #include "fuzz_check.h"
-#include "settings/memory_profile.h"
 #include "ui/console_presenter.h"
 #include "ui/country_dlg.h"
 #include "ui/shown_text.h"

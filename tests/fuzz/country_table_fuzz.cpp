@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "fakes/memory_profile.h"
+#include "fakes/scripted_presenter.h"
 #include "fuzz_check.h"
-#include "settings/memory_profile.h"
 #include "ui/country_dlg.h"
 #include "ui/dialog_templates.h"
-#include "ui/scripted_presenter.h"
 #include "ui/shown_text.h"
 #include "ui/window_services.h"
 

@@ -333,7 +333,7 @@ TEST(PosixDriverOpen, TheOperatorsOwnTerminalIsRefusedUntouched) {
 
 // Deadlines count on this clock: the monotonic one, which no step of the wall clock moves.
 TEST(PosixDriverClock, TicksAreTheMonotonicClockInMilliseconds) {
-    PosixCommDriver driver;
+    PosixCommDriver driver([](std::string_view) { return std::string(); });
     timespec before{}, after{};
     ::clock_gettime(CLOCK_MONOTONIC, &before);
     const std::uint64_t ticks = driver.GetTickCount64();

@@ -36,29 +36,37 @@ TEST(CommPortTest, FailedCreationLeavesNoRecordAndEveryOperationDoesNothing) {
     }
 }
 
-// A missing (or held) port stops at the open; refused line settings close the handle.
-TEST(CommPortTest, OpenPortSetsUpCom8OrTouchesNothingMore) {
-    const Calls calls = {"CreateFile COM8",
-                         "SetCommMask 1",
-                         "SetupComm 2048 2048",
-                         "PurgeComm 15",
-                         "SetCommTimeouts 4294967295 0 1000 0 1000",
-                         "GetCommState 28",
-                         "SetCommState",
-                         "CloseHandle port"};  // the last only if refused
-    for (auto [missing, refused, made] :
-         {std::tuple{false, false, 7}, {true, false, 1}, {false, true, 8}}) {
+// An opened port waits for received bytes and starts with nothing left from before; a read
+// returns what is queued, or waits up to a second for a first byte; a write gives up after a
+// second. A missing (or held) port
+// stops at the open and touches nothing more; refused line settings close the handle.
+TEST(CommPortTest, OpenPortSetsUpCom8OrLeavesNothingOpen) {
+    for (auto [missing, refused] : {std::pair{false, false}, {true, false}, {false, true}}) {
         SCOPED_TRACE(::testing::Message() << "missing " << missing << " refused " << refused);
         SerialRig r;
         r.port.State()->byPortNumber = 8;
         r.driver.SetPortExists("COM8", !missing);
         r.driver.RefuseLineSettings(refused);
+        r.driver.PushIncoming("stale");
         r.driver.ClearCalls();
         EXPECT_EQ(r.port.OpenPort(), !missing && !refused);
-        EXPECT_EQ(r.driver.Calls(), Calls(calls.begin(), calls.begin() + made));
+        EXPECT_EQ(r.driver.Calls({"CreateFile"}), Calls{"CreateFile COM8"});
         EXPECT_EQ(r.driver.OpenPorts(), !missing && !refused ? 1 : 0);
         EXPECT_EQ(r.port.State()->fRunning.load(), 0);
-        EXPECT_TRUE(!missing || r.port.State()->hPort == kInvalidHandleValue);
+        if (missing) {
+            EXPECT_EQ(r.driver.Calls().size(), 1u);
+            EXPECT_EQ(r.port.State()->hPort, kInvalidHandleValue);
+            continue;
+        }
+        EXPECT_EQ(r.driver.QueuedIncoming(), 0u);
+        EXPECT_EQ(r.driver.Mask(), kEvRxChar);
+        const std::optional<CommTimeouts> t = r.driver.LastTimeouts();
+        ASSERT_TRUE(t.has_value());
+        EXPECT_EQ(
+            (std::vector<std::uint32_t>{t->ReadIntervalTimeout, t->ReadTotalTimeoutMultiplier,
+                                        t->ReadTotalTimeoutConstant, t->WriteTotalTimeoutConstant}),
+            (std::vector<std::uint32_t>{0xFFFFFFFF, 0, 1000, 1000}));
+        EXPECT_EQ(r.driver.LastDcb().has_value(), !refused);
     }
 }
 

@@ -9,9 +9,9 @@
 #include <tuple>
 #include <vector>
 
-#include "seams/recording_message_boxes.h"
+#include "fakes/fake_comm_driver.h"
+#include "fakes/recording_message_boxes.h"
 #include "serial/collect_reply.h"
-#include "serial/fake_comm_driver.h"
 #include "serial/modem_attach.h"
 
 namespace countryset::testing {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "settings/memory_profile.h"
+#include "fakes/memory_profile.h"
 #include "settings/port_devices.h"
 #include "settings/profile_file.h"
 #include "settings/profile_text.h"

@@ -3,7 +3,7 @@
 // Qt presenter's tests run.
 #pragma once
 
-#include "settings/memory_profile.h"
+#include "fakes/memory_profile.h"
 #include "ui/country_dlg.h"
 
 namespace countryset {

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "ui/scripted_presenter.h"
+#include "fakes/scripted_presenter.h"
 
 namespace countryset {
 namespace {

@@ -12,10 +12,10 @@
 #include <string>
 #include <thread>
 
-#include "seams/recording_message_boxes.h"
+#include "fakes/recording_message_boxes.h"
 #include "serial/collect_reply.h"
 #include "serial/modem_attach.h"
-#include "serial/win32_process_signals.h"
+#include "serial/process_signals.h"
 
 namespace countryset {
 namespace {

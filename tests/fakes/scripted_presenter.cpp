@@ -1,4 +1,4 @@
-#include "ui/scripted_presenter.h"
+#include "fakes/scripted_presenter.h"
 
 #include <utility>
 

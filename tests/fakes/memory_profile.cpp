@@ -1,4 +1,4 @@
-#include "settings/memory_profile.h"
+#include "fakes/memory_profile.h"
 
 #include "settings/profile_text.h"
 

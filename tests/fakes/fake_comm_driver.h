@@ -74,6 +74,9 @@ public:
     // Every byte that writes moved, in order.
     std::string Written() const;
     std::optional<DCB> LastDcb() const;
+    std::optional<CommTimeouts> LastTimeouts() const;
+    // The events the last SetCommMask asked for.
+    std::uint32_t Mask() const;
     int OpenPorts() const;
     int OpenEvents() const;
 
@@ -133,6 +136,7 @@ private:
     std::uint64_t m_maskChanges = 0;
     std::uint64_t m_maskChangesSeen = 0;
     std::optional<DCB> m_dcb;
+    std::optional<CommTimeouts> m_timeouts;
     std::uint32_t m_slept = 0;
     const std::chrono::steady_clock::time_point m_created = std::chrono::steady_clock::now();
 

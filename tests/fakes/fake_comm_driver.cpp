@@ -1,4 +1,4 @@
-#include "serial/fake_comm_driver.h"
+#include "fakes/fake_comm_driver.h"
 
 #include <algorithm>
 #include <atomic>
@@ -109,6 +109,16 @@ std::string FakeCommDriver::Written() const {
 std::optional<DCB> FakeCommDriver::LastDcb() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_dcb;
+}
+
+std::optional<CommTimeouts> FakeCommDriver::LastTimeouts() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_timeouts;
+}
+
+std::uint32_t FakeCommDriver::Mask() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_mask;
 }
 
 int FakeCommDriver::OpenPorts() const {
@@ -245,7 +255,11 @@ bool FakeCommDriver::SetCommTimeouts(CommHandle port, const CommTimeouts& t) {
           t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant}) {
         entry += " " + std::to_string(value);
     }
-    return LoggedOpenPort(std::move(entry), port);
+    if (!LoggedOpenPort(std::move(entry), port)) {
+        return false;
+    }
+    m_timeouts = t;
+    return true;
 }
 
 bool FakeCommDriver::GetCommState(CommHandle port, DCB* dcb) {

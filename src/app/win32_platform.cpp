@@ -1,0 +1,39 @@
+#include "app/platform.h"
+#include "serial/win32_comm_driver.h"
+#include "ui/win32_presenter.h"
+
+namespace countryset {
+
+SystemDriver MakeSystemDriver(ProfileFile&, const char*) {
+    // COMn is the system's own device name here; the settings file maps no ports.
+    auto driver = std::make_unique<Win32CommDriver>();
+    Win32CommDriver* win32 = driver.get();
+    return {std::move(driver), [win32] { win32->ReleaseAllPorts(); },
+            [](std::string_view portName) { return "\\\\.\\" + std::string(portName); }};
+}
+
+void PrepareConsole(const CommandLine& commandLine) {
+    // Built without a console of its own: whatever is not the native dialog (help, usage errors,
+    // the modes without a dialog, a trace on stderr) writes to the caller's console.
+    if (commandLine.action != CommandLine::Action::Run ||
+        commandLine.mode != CommandLine::Mode::Dialog || commandLine.console ||
+        (commandLine.trace && commandLine.traceFile.empty())) {
+        UseConsoleWindow();
+    }
+}
+
+std::unique_ptr<Presenter> MakeWindowPresenter(const CommandLine& commandLine, const std::string&,
+                                               int&, char**, std::string* whyNot) {
+    // The native dialog; --console, or a session that cannot open windows, takes the console of
+    // the program that started this one (or a new one): the program itself is built without one.
+    std::unique_ptr<Presenter> presenter;
+    if (!commandLine.console) {
+        presenter = CreateWin32Presenter(whyNot);
+    }
+    if (presenter == nullptr) {
+        UseConsoleWindow();
+    }
+    return presenter;
+}
+
+}  // namespace countryset
