@@ -24,6 +24,7 @@ enum OptionId : int {
     kListPorts,
     kTrace,
     kListCountries,
+    kNoVerify,
 };
 
 constexpr option kOptions[] = {
@@ -36,6 +37,7 @@ constexpr option kOptions[] = {
     {"list-ports", no_argument, nullptr, kListPorts},
     {"trace", optional_argument, nullptr, kTrace},
     {"list-countries", no_argument, nullptr, kListCountries},
+    {"no-verify", no_argument, nullptr, kNoVerify},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -131,6 +133,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 result.trace = true;
                 result.traceFile = optarg != nullptr ? optarg : "";
                 break;
+            case kNoVerify:
+                result.noVerify = true;
+                break;
             case ':': {
                 // Some parsers also land here for a value given to an option that takes none
                 // ("--console=yes"); that is an unknown option, as everywhere else.
@@ -163,13 +168,17 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         result.mode != CommandLine::Mode::Query) {
         return UsageError("--port goes with --country or --query");
     }
+    if (result.noVerify && result.mode != CommandLine::Mode::Dialog &&
+        result.mode != CommandLine::Mode::Country) {
+        return UsageError("--no-verify goes with a run that sets a country");
+    }
     return result;
 }
 
 std::string UsageText(const std::string& programName) {
     const std::string indent(programName.size() + 8, ' ');
-    return "Usage: " + programName + " [--console] [--trace[=FILE]]\n" + indent +
-           "--country NAME [--port COMn] [--trace[=FILE]]\n" + indent +
+    return "Usage: " + programName + " [--console] [--no-verify] [--trace[=FILE]]\n" + indent +
+           "--country NAME [--port COMn] [--no-verify] [--trace[=FILE]]\n" + indent +
            "--query [--port COMn] [--trace[=FILE]]\n" + indent +
            "--list-ports | --list-countries\n" + indent + "--help | --version\n";
 }
@@ -180,7 +189,9 @@ std::string HelpText(const std::string& programName) {
            "Sets a modem's country of installation (AT+GCI=) through its serial console.\n"
            "Without options: pick the country and the port in the dialog; the program resets\n"
            "the modem with ATZE1, sends the country command, checks the modem's echo and OK,\n"
-           "and stores the choice for the next run.\n"
+           "asks the modem which country it now holds (AT+GCI?), and stores the choice for\n"
+           "the next run. A modem that holds another country than the one sent fails the run;\n"
+           "one that cannot report its country keeps the verdict of its OK.\n"
            "\n"
            "Modes:\n"
            "  (none)              the dialog\n"
@@ -213,6 +224,8 @@ std::string HelpText(const std::string& programName) {
            "                        " +
            programName +
            " --country France --trace=wire.txt\n"
+           "  --no-verify         leave out the read-back (AT+GCI?), for a modem known to\n"
+           "                      misbehave on it\n"
            "  --console           use the text console even when a display is available\n"
            "  -h, --help          print this help and exit\n"
            "  --version           print the version and exit\n"

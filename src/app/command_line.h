@@ -17,6 +17,7 @@ struct CommandLine {
     std::string country;    // --country: the name as given
     std::string port;       // --port, as "COM1".."COM8"; empty: the stored port
     bool trace = false;     // --trace
+    bool noVerify = false;  // --no-verify: no read-back of the country after the modem's OK
     std::string traceFile;  // --trace=FILE; empty: standard error
     std::string error;      // for UsageError: what was wrong
 };

@@ -47,9 +47,11 @@ int main(int argc, char** argv) {
 
     ProgramState state;
     state.appName = appName;
+    state.readBack = !commandLine.noVerify;
     ProfileFile profile;
     const SystemDriver system = MakeSystemDriver(profile, state.settingsPath);
     CommDriver& driver = *system.driver;
+    state.portDevice = system.portDevice;
     // Before any other thread starts: the watcher and the toolkit's threads inherit the mask.
     ProcessSignals signals(system.releaseAllPorts);
 
@@ -80,6 +82,9 @@ int main(int argc, char** argv) {
             CSetupApp app(state, profile, commDriver, services);
             app.InitInstance(executable);
             status = app.CountrySet() ? 0 : 1;
+            if (const std::string note = OutcomeNote(app.Outcome()); !note.empty()) {
+                std::cerr << appName << ": " << note << "\n";
+            }
         } else if (commandLine.mode == CommandLine::Mode::ListCountries) {
             status = ListCountries(state, profile, commDriver, services, presenter, executable,
                                    std::cout);

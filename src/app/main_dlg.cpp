@@ -3,7 +3,13 @@
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "app/gci_reply.h"
+#include "app/query_run.h"
+#include "app/t35_table.h"
 #include "serial/collect_reply.h"
 #include "ui/country_dlg.h"
 #include "ui/dialog_templates.h"
@@ -67,32 +73,68 @@ void CMainDlg::SelectPortNumber() {
         position >= 0 && position <= 7 ? static_cast<std::uint8_t>(position + 1) : std::uint8_t{1};
 }
 
-bool CMainDlg::AttachModem() {
-    return countryset::AttachModem(m_port, *m_state.ring, std::span(m_state.ReplyBuffer),
-                                   m_messages);
+AttachResult CMainDlg::AttachModem() {
+    return countryset::AttachModem(m_port, *m_state.ring, std::span(m_state.ReplyBuffer));
+}
+
+std::string CMainDlg::PortName() {
+    const PortState* state = m_port.State();
+    return "COM" + std::to_string(state != nullptr ? state->byPortNumber : 1);
+}
+
+std::string CMainDlg::PortDevice() {
+    return m_state.portDevice ? m_state.portDevice(PortName()) : std::string();
 }
 
 bool CMainDlg::RunCountrySetting() {
-    m_countrySet = false;
+    m_outcome = RunOutcome{};
     CCountryDlg dlg(m_profile, m_state.settingsPath, m_state.country);
     dlg.DoModal();
-    if (dlg.m_strCode.empty()) {
-        EndDialog(IDCANCEL);
-        return false;
+    if (!dlg.m_strCode.empty()) {
+        SetCountry(dlg);
     }
+    for (const MessageBoxText& box : OutcomeMessages(m_outcome, m_state.settingsPath)) {
+        m_messages.ShowBox(box);
+    }
+    EndDialog(IDCANCEL);
+    return m_outcome.CountrySet();
+}
 
+void CMainDlg::SetCountry(const CCountryDlg& dlg) {
+    CommDriver& driver = m_port.Driver();
+    const std::uint64_t start = driver.GetTickCount64();
     m_state.chosenPortPosition = dlg.m_nPortSel;
     SelectPortNumber();
+    m_outcome.port = PortName();
+    m_outcome.device = PortDevice();
+    const CountryDialogState& table = m_state.country;
+    if (dlg.m_nCountrySel >= 0 && dlg.m_nCountrySel < table.rows &&
+        dlg.m_nCountrySel < kCountryTableRows) {
+        const CountryEntry& chosen = table.CountryTable[static_cast<std::size_t>(
+            table.rowAtPosition[static_cast<std::size_t>(dlg.m_nCountrySel)])];
+        m_outcome.countryName = std::string(chosen.name, strnlen(chosen.name, sizeof chosen.name));
+    }
+    m_outcome.codeSent = dlg.m_strCode;
 
-    if (!AttachModem()) {
+    const AttachResult attached = AttachModem();
+    m_outcome.ms.attach = driver.GetTickCount64() - start;
+    if (attached.kind != AttachResult::Kind::Attached) {
         const PortState* state = m_port.State();
         if (state != nullptr && state->fRunning.load(std::memory_order_acquire) != 0) {
             m_port.ClosePort();
         }
-        EndDialog(IDCANCEL);
-        return false;
+        m_outcome.kind = attached.kind == AttachResult::Kind::PortNotUsable
+                             ? RunOutcomeKind::PortNotUsable
+                         : attached.kind == AttachResult::Kind::WatcherNotStarted
+                             ? RunOutcomeKind::WatcherNotStarted
+                             : RunOutcomeKind::NoModem;
+        m_outcome.reason = attached.reason;
+        m_outcome.reply = attached.reply;
+        m_outcome.ms.total = driver.GetTickCount64() - start;
+        return;
     }
 
+    const std::uint64_t setStart = driver.GetTickCount64();
     m_state.CommandText.fill('\0');
     AppendText(m_state.CommandText, "AT+GCI=");
     AppendText(m_state.CommandText, dlg.m_strCode.c_str());
@@ -108,26 +150,67 @@ bool CMainDlg::RunCountrySetting() {
                  ReplyRule{ReplyEndsAt::Count,
                            static_cast<std::int32_t>(std::strlen(m_state.ExpectedReply.data())),
                            kReplySeconds});
+    m_outcome.ms.set = driver.GetTickCount64() - setStart;
+    m_outcome.reply = m_state.ReplyBuffer.data();
 
-    if (std::strcmp(m_state.ReplyBuffer.data(), m_state.ExpectedReply.data()) == 0) {
-        // The modem holds the country now: the choice is stored before the operator is told, so
-        // a hang-up or a kill while the message waits cannot lose it.
-        m_countrySet = true;
-        const bool saved = WriteBackChoice(dlg.m_nCountrySel, dlg.m_nPortSel);
-        MessageBox("Country set successfully.", "", MB_OK);
-        if (!saved) {
-            MessageBox(std::string("The country was set on the modem, but the choice could not "
-                                   "be saved in the settings file ") +
-                           m_state.settingsPath + ".",
-                       "Error", MB_ICONERROR);
-        }
-        EndDialog(IDCANCEL);
-        return true;
+    if (std::strcmp(m_state.ReplyBuffer.data(), m_state.ExpectedReply.data()) != 0) {
+        m_outcome.kind =
+            m_outcome.reply.empty() ? RunOutcomeKind::NoAnswer : RunOutcomeKind::Refused;
+        m_outcome.ms.total = driver.GetTickCount64() - start;
+        return;
     }
+    if (m_state.readBack) {
+        ReadBack();
+    } else {
+        m_outcome.kind = RunOutcomeKind::SetNotChecked;
+    }
+    // The modem holds the country now: the choice is stored before the operator is told, so a
+    // hang-up or a kill while the message waits cannot lose it.
+    if (m_outcome.CountrySet()) {
+        m_outcome.stored = WriteBackChoice(dlg.m_nCountrySel, dlg.m_nPortSel);
+    }
+    m_outcome.ms.total = driver.GetTickCount64() - start;
+}
 
-    MessageBox("Can't perform country setting on this model modem!", "Error", MB_ICONERROR);
-    EndDialog(IDCANCEL);
-    return false;
+void CMainDlg::ReadBack() {
+    CommDriver& driver = m_port.Driver();
+    const std::uint64_t start = driver.GetTickCount64();
+    const ModemAnswer asked = Ask(m_port, *m_state.ring, kCurrentCountryQuery);
+    const std::string& answer = asked.bytes;
+    m_outcome.ms.readBack = driver.GetTickCount64() - start;
+    // Whatever came before the echo (an unsolicited line, bytes after the OK) is not the answer.
+    const std::size_t echo = answer.find(kCurrentCountryQuery);
+    const GciReply held =
+        ParseCurrentCountry(echo == std::string::npos ? std::string_view(answer)
+                                                      : std::string_view(answer).substr(echo),
+                            kCurrentCountryQuery);
+    std::uint8_t sent = 0;
+    if (held.kind != GciReply::Kind::Answered || !ParseCountryCode(m_outcome.codeSent, sent)) {
+        // A modem that cannot say what it holds keeps the verdict of its OK.
+        m_outcome.kind = RunOutcomeKind::SetNotReported;
+        m_outcome.reply = answer;
+        m_outcome.reason =
+            held.kind == GciReply::Kind::Refused    ? "the modem answered ERROR to AT+GCI?"
+            : held.kind == GciReply::Kind::Answered ? "the code sent is not a country code"
+                                                    : "AT+GCI?: " + held.problem;
+        return;
+    }
+    m_outcome.codeRead = held.current;
+    if (held.current == sent) {
+        m_outcome.kind = RunOutcomeKind::SetVerified;
+        return;
+    }
+    m_outcome.kind = RunOutcomeKind::HoldsOther;
+    m_outcome.reply = answer;
+    std::vector<std::pair<std::string, std::string>> listed;
+    const CountryDialogState& table = m_state.country;
+    for (int row = 0; row < table.rows && row < kCountryTableRows; ++row) {
+        const CountryEntry& entry = table.CountryTable[static_cast<std::size_t>(row)];
+        listed.emplace_back(std::string(entry.name, strnlen(entry.name, sizeof entry.name)),
+                            std::string(entry.code, strnlen(entry.code, sizeof entry.code)));
+    }
+    m_outcome.heldName = NameOfCode(held.current, listed).name;
+    m_outcome.reason = "the modem reads back " + T35CodeText(held.current);
 }
 
 // Both keys in one replacement of the file: no reader, and no run that dies halfway, ever sees

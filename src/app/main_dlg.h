@@ -3,10 +3,13 @@
 #pragma once
 
 #include "app/program_state.h"
+#include "app/run_outcome.h"
 #include "seams/message_boxes.h"
 #include "serial/comm_driver.h"
 #include "serial/comm_port.h"
+#include "serial/modem_attach.h"
 #include "settings/private_profile.h"
+#include "ui/country_dlg.h"
 #include "ui/dialog.h"
 #include "ui/icon.h"
 
@@ -18,16 +21,23 @@ public:
     CMainDlg(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
              MessageBoxes& messages, CWnd* pParent = nullptr);
 
-    // The whole job: choice, attach, the country command and its check, the outcome, the
-    // write-back on success. Ends the window on every path; true when the country was set.
+    // The whole job: choice, attach, the country command and its check, the read-back, the
+    // write-back on success, the outcome told. Ends the window on every path; true when the
+    // country was set.
     bool RunCountrySetting();
-    bool AttachModem();
+    // Attaches to the chosen port; tells nothing.
+    AttachResult AttachModem();
     // Port number 1..8 from the chosen port position; any other position gives 1.
     void SelectPortNumber();
 
     CCommPort& Port() { return m_port; }
     // Whether the last run set the country, and whether its choice then reached the file.
-    bool CountrySet() const { return m_countrySet; }
+    bool CountrySet() const { return m_outcome.CountrySet(); }
+    // What the last run came to.
+    const RunOutcome& Outcome() const { return m_outcome; }
+    // The port's name and device, for outcomes.
+    std::string PortName();
+    std::string PortDevice();
 
 protected:
     int OnCreate() override;
@@ -35,13 +45,17 @@ protected:
 
 private:
     bool WriteBackChoice(std::int32_t countrySel, std::int32_t portSel);
+    // Everything after the dialog, up to the write-back; the outcome is told by the caller.
+    void SetCountry(const CCountryDlg& dlg);
+    // After the modem's OK: what it reads back decides between the three outcomes of a set.
+    void ReadBack();
 
     ProgramState& m_state;
     PrivateProfile& m_profile;
     MessageBoxes& m_messages;
     CCommPort m_port;
     Icon m_hIcon;
-    bool m_countrySet = false;
+    RunOutcome m_outcome;
 };
 
 }  // namespace countryset

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/command_line.h"
 #include "serial/comm_driver.h"
@@ -19,6 +20,8 @@ struct SystemDriver {
     // Puts back every port the driver holds as it was found; safe from any thread, for the end
     // of the process on a signal.
     std::function<void()> releaseAllPorts;
+    // The device a port name opens, for telling the operator.
+    std::function<std::string(std::string_view)> portDevice;
 };
 
 // The system's driver. Where the system has no port names of its own (Linux), a port's device is

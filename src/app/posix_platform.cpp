@@ -15,7 +15,10 @@ SystemDriver MakeSystemDriver(ProfileFile& profile, const char* settingsPath) {
             return PortDevicePath(profile, settingsPath, portName);
         });
     PosixCommDriver* posix = driver.get();
-    return {std::move(driver), [posix] { posix->ReleaseAllPorts(); }};
+    return {std::move(driver), [posix] { posix->ReleaseAllPorts(); },
+            [&profile, settingsPath](std::string_view portName) {
+                return PortDevicePath(profile, settingsPath, portName);
+            }};
 }
 
 void PrepareArguments(int&, char**&) {}

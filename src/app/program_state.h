@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "serial/modem_attach.h"
 #include "serial/receive_ring.h"
@@ -40,6 +41,12 @@ struct ProgramState {
     TextBuffer ExpectedReply{};
 
     CountryDialogState country;
+
+    // After the modem's OK to the country, ask it what it holds (AT+GCI?); off for a modem known
+    // to misbehave on the question.
+    bool readBack = true;
+    // The device a port name opens, for telling the operator; empty when not known.
+    std::function<std::string(std::string_view)> portDevice;
 };
 
 }  // namespace countryset

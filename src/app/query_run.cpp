@@ -4,6 +4,8 @@
 
 #include "app/gci_reply.h"
 #include "app/main_dlg.h"
+#include "app/run_outcome.h"
+#include "app/t35_table.h"
 #include "serial/collect_reply.h"
 #include "serial/comm_port.h"
 #include "serial/modem_attach.h"
@@ -13,13 +15,11 @@
 
 namespace countryset {
 
-namespace {
-
-// Sends command and collects the answer up to its final result code, for at most the reply
-// time of a run.
 ModemAnswer Ask(CCommPort& port, ReceiveRing& ring, std::string_view command) {
     return AskModem(port, ring, command, kReplySeconds);
 }
+
+namespace {
 
 // The modem's bytes as a failure line shows them: escaped, and no more than 200 of them.
 std::string ShownAnswer(std::string_view bytes) {
@@ -29,35 +29,31 @@ std::string ShownAnswer(std::string_view bytes) {
 
 // Why a query gave no usable answer, in one line the operator can act on: the step, and what
 // went wrong with it.
-std::string Failure(std::string_view command, const ModemAnswer& answer, const GciReply& parsed) {
+std::string Failure(std::string_view command, const std::string& reply, ReplyEnd end,
+                    QueryOutcome::Answer answer, const std::string& problem) {
     const std::string name(command.substr(0, command.size() - 1));
     const std::string seconds = std::to_string(kReplySeconds);
-    switch (answer.end) {
+    switch (end) {
         case ReplyEnd::Overrun:
             return "The modem's answer to " + name +
                    " was lost: bytes came faster than they could be kept (overrun).";
         case ReplyEnd::TimedOut:
-            if (answer.bytes.empty()) {
+            if (reply.empty()) {
                 return "The modem did not answer " + name + " within " + seconds + " s.";
             }
             return "The modem's answer to " + name + " has no final OK within " + seconds +
-                   " s: " + ShownAnswer(answer.bytes);
+                   " s: " + ShownAnswer(reply);
         case ReplyEnd::Full:
             return "The modem's answer to " + name + " is longer than " +
-                   std::to_string(kAnswerLimit) + " bytes: " + ShownAnswer(answer.bytes);
+                   std::to_string(kAnswerLimit) + " bytes: " + ShownAnswer(reply);
         case ReplyEnd::Complete:
             break;
     }
-    if (parsed.kind == GciReply::Kind::Refused) {
+    if (answer == QueryOutcome::Answer::Refused) {
         return "The modem refused " + name + " (answered ERROR).";
     }
-    return "The modem's answer to " + name + " does not read (" + VisibleText(parsed.problem) +
-           "): " + ShownAnswer(answer.bytes);
-}
-
-std::string CodeText(std::uint8_t code) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    return {kDigits[code >> 4], kDigits[code & 0x0F]};
+    return "The modem's answer to " + name + " does not read (" + VisibleText(problem) +
+           "): " + ShownAnswer(reply);
 }
 
 }  // namespace
@@ -82,13 +78,17 @@ public:
 protected:
     bool OnInitDialog() override {
         CDialog::OnInitDialog();
-        m_status = Query();
+        const QueryOutcome outcome = Read();
+        m_status = m_presenter.UsageProblem().empty() ? Tell(outcome) : 2;
         EndDialog(IDCANCEL);
         return false;
     }
 
 private:
-    int Query();
+    // Reads the modem; tells nothing.
+    QueryOutcome Read();
+    // Prints what was read; failures of the queries go to the message boxes. The exit status.
+    int Tell(const QueryOutcome& outcome);
 
     ProgramState& m_state;
     PrivateProfile& m_profile;
@@ -98,71 +98,108 @@ private:
     int m_status = 1;
 };
 
-int QueryWindow::Query() {
+QueryOutcome QueryWindow::Read() {
+    QueryOutcome outcome;
     {
         CCountryDlg dlg(m_profile, m_state.settingsPath, m_state.country);
         dlg.DoModal();
     }
     if (!m_presenter.UsageProblem().empty()) {
-        return 2;
+        return outcome;
     }
     m_state.chosenPortPosition = m_presenter.PortPosition();
     SelectPortNumber();
-    if (!AttachModem()) {
-        return 1;
+    outcome.port = PortName();
+    outcome.device = PortDevice();
+    outcome.attach = AttachModem();
+    if (outcome.attach.kind != AttachResult::Kind::Attached) {
+        return outcome;
     }
-    const ModemAnswer currentReply = Ask(Port(), *m_state.ring, kCurrentCountryQuery);
-    const GciReply current = ParseCurrentCountry(currentReply.bytes, kCurrentCountryQuery);
-    const ModemAnswer supportedReply = Ask(Port(), *m_state.ring, kSupportedCountriesQuery);
+    const auto answerOf = [](GciReply::Kind kind) {
+        return kind == GciReply::Kind::Answered  ? QueryOutcome::Answer::Answered
+               : kind == GciReply::Kind::Refused ? QueryOutcome::Answer::Refused
+                                                 : QueryOutcome::Answer::Unreadable;
+    };
+    ModemAnswer answer = Ask(Port(), *m_state.ring, kCurrentCountryQuery);
+    outcome.currentReply = std::move(answer.bytes);
+    outcome.currentEnd = answer.end;
+    const GciReply current = ParseCurrentCountry(outcome.currentReply, kCurrentCountryQuery);
+    answer = Ask(Port(), *m_state.ring, kSupportedCountriesQuery);
+    outcome.supportedReply = std::move(answer.bytes);
+    outcome.supportedEnd = answer.end;
     const GciReply supported =
-        ParseSupportedCountries(supportedReply.bytes, kSupportedCountriesQuery);
+        ParseSupportedCountries(outcome.supportedReply, kSupportedCountriesQuery);
+    outcome.current = answerOf(current.kind);
+    outcome.currentProblem = current.problem;
+    outcome.supported = answerOf(supported.kind);
+    outcome.supportedProblem = supported.problem;
+    outcome.supportedCodes = supported.supported;
 
     // The offered list in its own order, each position with the code of the row it shows.
     const CountryDialogState& table = m_state.country;
     const std::vector<std::string>& names = m_presenter.OfferedNames();
-    auto codeAt = [&](std::size_t pos) -> std::string {
-        if (pos >= static_cast<std::size_t>(table.rows)) {
-            return {};
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (std::size_t pos = 0; pos < names.size(); ++pos) {
+        QueryOutcome::Offered row;
+        row.name = names[pos];
+        if (pos < static_cast<std::size_t>(table.rows)) {
+            row.code = table.CountryTable[static_cast<std::size_t>(table.rowAtPosition[pos])].code;
         }
-        return table.CountryTable[static_cast<std::size_t>(table.rowAtPosition[pos])].code;
-    };
+        std::uint8_t code = 0;
+        const bool readable = ParseCountryCode(row.code, code);
+        if (readable && outcome.supported == QueryOutcome::Answer::Answered) {
+            row.support = outcome.supportedCodes.test(code) ? QueryOutcome::Offered::Support::Yes
+                                                            : QueryOutcome::Offered::Support::No;
+        }
+        listed.emplace_back(row.name, row.code);
+        outcome.offered.push_back(std::move(row));
+    }
+    if (outcome.current == QueryOutcome::Answer::Answered) {
+        outcome.currentCode = current.current;
+        outcome.currentName = NameOfCode(current.current, listed);
+    }
+    return outcome;
+}
 
+int QueryWindow::Tell(const QueryOutcome& outcome) {
+    if (const std::optional<MessageBoxText> box = AttachFailureMessage(outcome.attach)) {
+        m_services.ShowBox(*box);
+        return 1;
+    }
     int status = 0;
-    if (current.kind == GciReply::Kind::Answered) {
-        std::string named;
-        for (std::size_t pos = 0; pos < names.size(); ++pos) {
-            std::uint8_t code = 0;
-            if (ParseCountryCode(codeAt(pos), code) && code == current.current) {
-                named += (named.empty() ? "" : " / ") + VisibleText(names[pos]);
-            }
-        }
+    if (outcome.current == QueryOutcome::Answer::Answered) {
+        const std::string code = T35CodeText(outcome.currentCode);
+        const std::string name = VisibleText(outcome.currentName.name);
         m_out << "Current country: "
-              << (named.empty() ? CodeText(current.current) + " (not in the settings file)"
-                                : named + " (" + CodeText(current.current) + ")")
+              << (outcome.currentName.inSettings ? name + " (" + code + ")"
+                  : name.empty()                 ? code + " (not in the settings file)"
+                                 : code + " (" + name + ", not in the settings file)")
               << "\n";
     } else {
-        m_services.AfxMessageBox(Failure(kCurrentCountryQuery, currentReply, current));
+        m_services.AfxMessageBox(Failure(kCurrentCountryQuery, outcome.currentReply,
+                                         outcome.currentEnd, outcome.current,
+                                         outcome.currentProblem));
         status = 1;
     }
 
-    if (supported.kind == GciReply::Kind::Answered) {
+    if (outcome.supported == QueryOutcome::Answer::Answered) {
         std::string lines;
         int taken = 0;
-        for (std::size_t pos = 0; pos < names.size(); ++pos) {
-            const std::string code = codeAt(pos);
-            std::uint8_t value = 0;
-            const bool readable = ParseCountryCode(code, value);
-            const bool takes = readable && supported.supported.test(value);
-            taken += takes ? 1 : 0;
-            lines += std::string(takes      ? "  yes  "
-                                 : readable ? "  no   "
-                                            : "  ?    ") +
-                     VisibleText(names[pos]) + " (" + VisibleText(code) + ")\n";
+        for (const QueryOutcome::Offered& row : outcome.offered) {
+            using Support = QueryOutcome::Offered::Support;
+            taken += row.support == Support::Yes ? 1 : 0;
+            lines += std::string(row.support == Support::Yes  ? "  yes  "
+                                 : row.support == Support::No ? "  no   "
+                                                              : "  ?    ") +
+                     VisibleText(row.name) + " (" + VisibleText(row.code) + ")\n";
         }
-        m_out << "Offered countries the modem supports: " << taken << " of " << names.size() << "\n"
+        m_out << "Offered countries the modem supports: " << taken << " of "
+              << outcome.offered.size() << "\n"
               << lines;
     } else {
-        m_services.AfxMessageBox(Failure(kSupportedCountriesQuery, supportedReply, supported));
+        m_services.AfxMessageBox(Failure(kSupportedCountriesQuery, outcome.supportedReply,
+                                         outcome.supportedEnd, outcome.supported,
+                                         outcome.supportedProblem));
         status = 1;
     }
     m_out.flush();

@@ -7,7 +7,10 @@
 
 #include "app/choice_presenter.h"
 #include "app/program_state.h"
+#include "serial/collect_reply.h"
 #include "serial/comm_driver.h"
+#include "serial/comm_port.h"
+#include "serial/receive_ring.h"
 #include "settings/private_profile.h"
 #include "ui/window_services.h"
 
@@ -15,6 +18,10 @@ namespace countryset {
 
 inline constexpr char kCurrentCountryQuery[] = "AT+GCI?\r";
 inline constexpr char kSupportedCountriesQuery[] = "AT+GCI=?\r";
+
+// Sends command and collects the answer up to its final result code, for at most the reply
+// time of a run; returns what came, whole or not, and how the collection ended.
+ModemAnswer Ask(CCommPort& port, ReceiveRing& ring, std::string_view command);
 
 // The settings path in state is set. The presenter is the one services draws with; failures are
 // told through services. Returns the exit status: 0 when the modem answered both, 1 otherwise,

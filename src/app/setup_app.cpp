@@ -18,7 +18,7 @@ bool CSetupApp::InitInstance(std::string_view executablePath) {
         CMainDlg dlg(m_state, m_profile, m_driver, m_services);
         m_services.SetMainWnd(&dlg);
         dlg.DoModal();
-        m_countrySet = dlg.CountrySet();
+        m_outcome = dlg.Outcome();
         m_services.SetMainWnd(nullptr);
     }
     return false;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/program_state.h"
+#include "app/run_outcome.h"
 #include "serial/comm_driver.h"
 #include "settings/private_profile.h"
 #include "ui/window_services.h"
@@ -23,15 +24,16 @@ public:
     // settings path, and whether the file can be read. False, told to the operator, when not.
     bool FindSettings(std::string_view executablePath);
 
-    // Whether the run set the country on the modem.
-    bool CountrySet() const { return m_countrySet; }
+    // Whether the run set the country on the modem, and what the run came to.
+    bool CountrySet() const { return m_outcome.CountrySet(); }
+    const RunOutcome& Outcome() const { return m_outcome; }
 
 private:
     ProgramState& m_state;
     PrivateProfile& m_profile;
     CommDriver& m_driver;
     WindowServices& m_services;
-    bool m_countrySet = false;
+    RunOutcome m_outcome;
 };
 
 }  // namespace countryset

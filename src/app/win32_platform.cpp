@@ -12,7 +12,8 @@ SystemDriver MakeSystemDriver(ProfileFile&, const char*) {
     // COMn is the system's own device name here; the settings file maps no ports.
     auto driver = std::make_unique<Win32CommDriver>();
     Win32CommDriver* win32 = driver.get();
-    return {std::move(driver), [win32] { win32->ReleaseAllPorts(); }};
+    return {std::move(driver), [win32] { win32->ReleaseAllPorts(); },
+            [](std::string_view portName) { return "\\\\.\\" + std::string(portName); }};
 }
 
 void PrepareArguments(int& argc, char**& argv) {

@@ -10,6 +10,14 @@ namespace countryset {
 inline constexpr unsigned MB_OK = 0;
 inline constexpr unsigned MB_ICONERROR = 16;
 
+// One box as a value, for the code that decides what to tell apart from the code that tells it.
+struct MessageBoxText {
+    std::string text;
+    std::string caption;
+    unsigned style = MB_OK;
+    bool application = false;  // an application box (AfxMessageBox): caption and style unused
+};
+
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
@@ -21,6 +29,14 @@ public:
     // thread only.
     virtual void MessageBox(const std::string& text, const std::string& caption,
                             unsigned style) = 0;
+
+    void ShowBox(const MessageBoxText& box) {
+        if (box.application) {
+            AfxMessageBox(box.text);
+        } else {
+            MessageBox(box.text, box.caption, box.style);
+        }
+    }
 };
 
 }  // namespace countryset

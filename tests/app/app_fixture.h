@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/program_state.h"
+#include "app/run_outcome.h"
 #include "app/setup_app.h"
 #include "fakes/fake_comm_driver.h"
 #include "fakes/memory_profile.h"
@@ -44,14 +45,20 @@ struct AppRun {
         driver.SetWriteHook([this](std::string_view bytes) { Modem(bytes); });
     }
 
-    // The modem's part: echo plus OK for the probe and the country command, unless told otherwise.
+    // The modem's part: echo plus OK for the probe and the country command, and the code it was
+    // given for the read-back, unless told otherwise.
     void Modem(std::string_view bytes) {
         written.emplace_back(bytes);
         if (bytes == "ATZE1\r") {
             driver.PushIncoming(probeReply);
         } else if (bytes.starts_with("AT+GCI=")) {
+            held = bytes.substr(7, bytes.size() - 8);
             driver.PushIncoming(countryReply.empty() ? std::string(bytes) + "\r\nOK\r\n"
                                                      : countryReply);
+        } else if (bytes == "AT+GCI?\r") {
+            driver.PushIncoming(readBackReply.empty()
+                                    ? "AT+GCI?\r\r\n+GCI: " + held + "\r\n\r\nOK\r\n"
+                                    : readBackReply);
         }
     }
 
@@ -59,6 +66,7 @@ struct AppRun {
         CSetupApp app(state, profile, driver, services);
         app.InitInstance(kExecutable);
         services.FlushPendingMessages();
+        outcome = app.Outcome();
         return app.CountrySet();
     }
 
@@ -77,7 +85,10 @@ struct AppRun {
     ScriptedPresenter presenter;
     WindowServices services{"countryset", presenter};
     std::string probeReply = "ATZE1\r\r\nOK\r\n";
-    std::string countryReply;  // empty: echo plus OK
+    std::string countryReply;   // empty: echo plus OK
+    std::string readBackReply;  // empty: echo, the code last set, OK
+    std::string held;           // the code last set
+    RunOutcome outcome;         // what the last RunProgram came to
     std::vector<std::string> written;
 };
 

@@ -67,6 +67,14 @@ TEST(CommandLineTest, TraceGoesToStderrOrAFile) {
     EXPECT_FALSE(Parse({}).trace);
 }
 
+TEST(CommandLineTest, NoVerifyGoesWithEveryRunThatSetsACountry) {
+    EXPECT_FALSE(Parse({"--country", "Spain"}).noVerify);
+    EXPECT_TRUE(Parse({"--country", "Spain", "--no-verify"}).noVerify);
+    const CommandLine dialog = Parse({"--no-verify", "--console"});
+    EXPECT_EQ(dialog.action, Action::Run);
+    EXPECT_TRUE(dialog.noVerify);
+}
+
 TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
     const std::pair<std::vector<const char*>, const char*> cases[] = {
         {{"--bogus"}, "unknown option '--bogus'"},
@@ -82,6 +90,8 @@ TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
         {{"--query", "--country", "Spain"},
          "--country, --query, --list-ports and --list-countries go one at a time"},
         {{"Spain"}, "unknown argument 'Spain'"},
+        {{"--query", "--no-verify"}, "--no-verify goes with a run that sets a country"},
+        {{"--no-verify", "--list-ports"}, "--no-verify goes with a run that sets a country"},
     };
     for (const auto& [args, error] : cases) {
         const CommandLine line = Parse(args);

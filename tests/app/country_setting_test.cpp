@@ -2,6 +2,8 @@
 // settings file holds afterwards.
 #include <gmock/gmock.h>
 
+#include <optional>
+
 #include "app/main_dlg.h"
 #include "app_fixture.h"
 #include "ui/dialog_templates.h"
@@ -22,7 +24,7 @@ TEST_F(CountrySettingTest, SuccessSendsExactBytesAndStoresOnlyTheTwoKeys) {
     presenter.OnMessage([&](const auto&) { fileWhenTold = File(); });
 
     EXPECT_TRUE(RunProgram());
-    EXPECT_THAT(written, ElementsAre("ATZE1\r", "AT+GCI=11\r"));
+    EXPECT_THAT(written, ElementsAre("ATZE1\r", "AT+GCI=11\r", "AT+GCI?\r"));
     EXPECT_THAT(driver.Calls({"CreateFile"}), ElementsAre("CreateFile COM3"));
     EXPECT_THAT(Messages(), ElementsAre(Message{"", "Country set successfully.", MB_OK}));
     EXPECT_EQ(File(),
@@ -45,7 +47,9 @@ TEST_F(CountrySettingTest, FailuresAreToldAndLeaveTheFileAsItWas) {
         const char* name;
         std::function<void(AppRun&)> arrange;
         Message message;
+        RunOutcomeKind kind;
     };
+    using enum RunOutcomeKind;
     // The first line as operators and scripts know it, the reason on the second.
     const Message cantFind{"Error",
                            "Can't find modem at the selected COM port.\nCOM2 does not exist: is "
@@ -60,17 +64,28 @@ TEST_F(CountrySettingTest, FailuresAreToldAndLeaveTheFileAsItWas) {
     const Message cantSet{"Error", "Can't perform country setting on this model modem!",
                           MB_ICONERROR};
     const std::vector<Case> cases = {
-        {"missing port", [](auto& t) { t.driver.SetPortExists("COM2", false); }, cantFind},
-        {"refused line settings", [](auto& t) { t.driver.RefuseLineSettings(true); }, refused},
-        {"no echo on the probe", [](auto& t) { t.probeReply = "\r\nOK\r\n"; }, cantInit},
+        {"missing port", [](auto& t) { t.driver.SetPortExists("COM2", false); }, cantFind,
+         PortNotUsable},
+        {"refused line settings", [](auto& t) { t.driver.RefuseLineSettings(true); }, refused,
+         PortNotUsable},
+        {"no echo on the probe", [](auto& t) { t.probeReply = "\r\nOK\r\n"; }, cantInit, NoModem},
         {"stray byte before the echo", [](auto& t) { t.probeReply = "xATZE1\r\r\nOK\r\n"; },
-         cantInit},
-        {"11 of 12 bytes", [](auto& t) { t.probeReply = "ATZE1\r\r\nOK\r"; }, cantInit},
+         cantInit, NoModem},
+        {"11 of 12 bytes", [](auto& t) { t.probeReply = "ATZE1\r\r\nOK\r"; }, cantInit, NoModem},
         {"ERROR to the country", [](auto& t) { t.countryReply = "AT+GCI=33\r\r\nERROR\r\n"; },
-         cantSet},
-        {"OK without the echo", [](auto& t) { t.countryReply = "\r\nOK\r\n"; }, cantSet},
+         cantSet, Refused},
+        {"silence to the country",
+         [](auto& t) {
+             t.driver.SetWriteHook([&t](std::string_view bytes) {
+                 if (bytes == "ATZE1\r") {
+                     t.driver.PushIncoming(t.probeReply);
+                 }
+             });
+         },
+         cantSet, NoAnswer},
+        {"OK without the echo", [](auto& t) { t.countryReply = "\r\nOK\r\n"; }, cantSet, Refused},
         {"bytes left over from the probe", [](auto& t) { t.probeReply = "ATZE1\r\r\nOK\r\n\r\n"; },
-         cantSet},
+         cantSet, Refused},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -80,11 +95,82 @@ TEST_F(CountrySettingTest, FailuresAreToldAndLeaveTheFileAsItWas) {
         t.presenter.Enter();
         EXPECT_FALSE(t.RunProgram());
         EXPECT_THAT(t.Messages(), ElementsAre(c.message));
+        EXPECT_EQ(t.outcome.kind, c.kind);
         EXPECT_EQ(t.File(), kSortedSettings);
         EXPECT_TRUE(t.profile.Writes().empty());
         // A port opened for a failed run is closed, its watcher ended, before the program ends.
         EXPECT_EQ(t.driver.OpenPorts(), 0);
     }
+}
+
+// After the modem's OK, what it reads back decides: the code sent (in any spelling) confirms,
+// another code fails the run with both named (the settings file's names first), and a modem that
+// cannot say keeps the verdict of its OK.
+TEST(ReadBackTest, DecidesBetweenVerifiedOtherCountryAndNotReported) {
+    const std::string settings =
+        "[Setting]\r\nNumOfCountry=3\r\nCurrentSet=1\r\nCurrentCOM=1\r\n"
+        "[Country]\r\nDeutschland=42\r\nFrance=3d\r\nItaly=59\r\n";
+    const Message success{"", "Country set successfully.", MB_OK};
+    auto heldOther = [](const std::string& held) {
+        return Message{"Error", "The modem answered OK but holds " + held + ", not France (3D).",
+                       MB_ICONERROR};
+    };
+    struct Case {
+        const char* name;
+        std::string readBack;  // empty: the code the modem was given
+        RunOutcomeKind kind;
+        std::optional<std::uint8_t> codeRead;
+        Message message;
+    };
+    using enum RunOutcomeKind;
+    const std::string echo = "AT+GCI?\r";
+    const Case cases[] = {
+        {"as sent", "", SetVerified, 0x3D, success},
+        {"upper case, no space", echo + "\r\n+GCI:3D\r\n\r\nOK\r\n", SetVerified, 0x3D, success},
+        {"named in the file", echo + "\r\n+GCI: 42\r\n\r\nOK\r\n", HoldsOther, 0x42,
+         heldOther("Deutschland (42)")},
+        {"named by the code table", echo + "\r\n+GCI: 33\r\n\r\nOK\r\n", HoldsOther, 0x33,
+         heldOther("Dominican Republic (33)")},
+        {"named by nobody", echo + "\r\n+GCI: FF\r\n\r\nOK\r\n", HoldsOther, 0xFF,
+         heldOther("code FF (no known country)")},
+        {"ERROR", echo + "\r\nERROR\r\n", SetNotReported, std::nullopt, success},
+        {"no +GCI line", echo + "\r\nOK\r\n", SetNotReported, std::nullopt, success},
+        {"no result code in time", echo, SetNotReported, std::nullopt, success},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppRun t;
+        t.profile.SetFile(kSettingsPath, settings);
+        t.readBackReply = c.readBack;
+        t.presenter.Enter();
+        EXPECT_EQ(t.RunProgram(), c.kind != HoldsOther);
+        EXPECT_THAT(t.written, ElementsAre("ATZE1\r", "AT+GCI=3d\r", "AT+GCI?\r"));
+        EXPECT_EQ(t.outcome.kind, c.kind);
+        EXPECT_EQ(t.outcome.codeRead, c.codeRead);
+        EXPECT_EQ(t.outcome.countryName, "France");
+        EXPECT_EQ(t.outcome.port, "COM1");
+        EXPECT_THAT(t.Messages(), ElementsAre(c.message));
+        // Stored only when the modem holds the country as far as it can tell.
+        EXPECT_EQ(t.outcome.stored, c.kind != HoldsOther);
+        EXPECT_EQ(t.profile.Writes().size(), c.kind != HoldsOther ? 1u : 0u);
+    }
+}
+
+TEST_F(CountrySettingTest, ReadBackLooksPastLeftoversAndCanBeLeftOut) {
+    profile.SetFile(kSettingsPath, kSortedSettings);
+    // A line the modem sent after its OK comes before the read-back's echo; it is not the answer.
+    countryReply = "AT+GCI=33\r\r\nOK\r\nRING\r\n";
+    presenter.Enter();
+    EXPECT_TRUE(RunProgram());
+    EXPECT_EQ(outcome.kind, RunOutcomeKind::SetVerified);
+
+    AppRun unchecked;
+    unchecked.profile.SetFile(kSettingsPath, kSortedSettings);
+    unchecked.state.readBack = false;
+    unchecked.presenter.Enter();
+    EXPECT_TRUE(unchecked.RunProgram());
+    EXPECT_EQ(unchecked.outcome.kind, RunOutcomeKind::SetNotChecked);
+    EXPECT_THAT(unchecked.written, ElementsAre("ATZE1\r", "AT+GCI=33\r"));
 }
 
 TEST_F(CountrySettingTest, ExtraBytesAfterACompleteReplyStillSucceed) {

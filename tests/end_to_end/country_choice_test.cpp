@@ -31,14 +31,14 @@ TEST_F(CountryChoiceTest, SecondOfTwoEqualNamesSendsItsOwnCode) {
     folder_.WriteSettings(Settings("Country Setting", 0));
     const ProgramResult result = folder_.Run("2\n\n\n");  // the second Korea, OK, the message
     EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
-    EXPECT_EQ(modem_.Received(), "ATZE1\rAT+GCI=B5\r");
+    EXPECT_EQ(modem_.Received(), "ATZE1\rAT+GCI=B5\rAT+GCI?\r");
     EXPECT_EQ(modem_.Country(), 0xB5);
     EXPECT_THAT(result.out, Not(HasSubstr("Alpha")));
     EXPECT_EQ(folder_.ReadSettings(), Settings("Country Setting", 1));
 
     const ProgramResult again = folder_.Run("\n\n");
     EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
-    EXPECT_EQ(modem_.Received(), "ATZE1\rAT+GCI=B5\rATZE1\rAT+GCI=B5\r");
+    EXPECT_EQ(modem_.Received(), "ATZE1\rAT+GCI=B5\rAT+GCI?\rATZE1\rAT+GCI=B5\rAT+GCI?\r");
 }
 
 // A title that would clear the screen and ring the bell is shown, not obeyed; the file keeps it.

@@ -34,7 +34,7 @@ TEST_F(EndToEndTest, EnterSetsThePreselectedCountryAndStoresTheChoice) {
     StartModem();
     const ProgramResult result = folder_.Run("12\n\n\n");  // Germany, then OK, then the message
     EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
-    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=42\r");
+    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=42\rAT+GCI?\r");
     EXPECT_EQ(modem_->Country(), 0x42);
     EXPECT_THAT(result.out, HasSubstr("Country set successfully."));
     EXPECT_EQ(folder_.ReadSettings(), SettingsWith(11, 1));
@@ -42,7 +42,7 @@ TEST_F(EndToEndTest, EnterSetsThePreselectedCountryAndStoresTheChoice) {
     // The next run preselects the stored choice: Enter alone sends Germany again.
     const ProgramResult again = folder_.Run("\n\n");
     EXPECT_EQ(again.exitCode, 0) << again.out;
-    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=42\rATZE1\rAT+GCI=42\r");
+    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=42\rAT+GCI?\rATZE1\rAT+GCI=42\rAT+GCI?\r");
 }
 
 struct ModemFault {
@@ -88,6 +88,21 @@ INSTANTIATE_TEST_SUITE_P(
                       ModemFault{"HangUpDuringTheCountryReply",
                                  With([](ModemSimOptions& o) { o.hangupAfter = 14; }), kCantSet}),
     [](const ::testing::TestParamInfo<ModemFault>& fault) { return fault.param.name; });
+
+// The console's operator is told what the modem holds when its OK was not the truth.
+TEST_F(EndToEndTest, ModemHoldingAnotherCountryFailsTheRun) {
+    ModemSimOptions letters;
+    letters.lettersAsDigits = true;
+    StartModem(letters);
+    const ProgramResult result = folder_.Run("11\n\n\n");  // France, OK, the message
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=3D\rAT+GCI?\r");
+    EXPECT_THAT(result.out,
+                HasSubstr("Error\nThe modem answered OK but holds Dominican Republic (33), not "
+                          "France (3D).\n"));
+    EXPECT_THAT(result.out, Not(HasSubstr("Country set successfully.")));
+    ExpectSettingsUnchanged();
+}
 
 TEST_F(EndToEndTest, ReplyAfterTheDeadlineFails) {
     ModemSimOptions late;
@@ -149,7 +164,7 @@ TEST_F(EndToEndTest, NoPortPreselectedOpensCom1AndStoresZero) {
     folder_.WriteSettings(stored);
     const ProgramResult result = folder_.Run("\n\n");
     EXPECT_EQ(result.exitCode, 0) << result.out;
-    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=0A\r");  // Austria, third in the list
+    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=0A\rAT+GCI?\r");  // Austria, third in the list
     EXPECT_EQ(folder_.ReadSettings(), stored);
 }
 
@@ -158,7 +173,7 @@ TEST_F(EndToEndTest, ReadOnlySettingsFileIsToldAndKept) {
     ASSERT_EQ(::chmod(folder_.SettingsPath().c_str(), 0444), 0);
     const ProgramResult result = folder_.Run("3\n\n\n\n");
     EXPECT_EQ(result.exitCode, 0) << result.out;
-    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=0A\r");
+    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=0A\rAT+GCI?\r");
     const std::size_t success = result.out.find("Country set successfully.");
     const std::size_t warning = result.out.find("could not be saved in the settings file");
     ASSERT_NE(success, std::string::npos);

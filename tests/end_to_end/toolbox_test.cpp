@@ -53,7 +53,7 @@ TEST_F(ToolboxTest, ScriptedRunSetsTheCountryWithoutATerminal) {
     StartModem();
     const ProgramResult result = RunDetached({"--country", "gErMaNy"});
     EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
-    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=42\r");
+    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=42\rAT+GCI?\r");
     EXPECT_EQ(modem_->Country(), 0x42);
     EXPECT_EQ(result.err, "countryset: Country set successfully.\n");
     EXPECT_EQ(result.out, "");  // no dialog drawn, no prompt
@@ -71,6 +71,66 @@ TEST_F(ToolboxTest, ScriptedRunThatTheModemRefusesFailsAndWritesNothing) {
     EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=3D\r");
     EXPECT_EQ(result.err, "countryset: Can't perform country setting on this model modem!\n");
     EXPECT_EQ(folder_.ReadSettings(), settings_);
+}
+
+// After the modem's OK the run asks it what it holds: a modem that stores hex letters as digits
+// is caught, one that holds what it was sent passes, and one that cannot tell keeps its OK.
+TEST_F(ToolboxTest, ReadBackDecidesWhatTheScriptIsTold) {
+    const std::string kSet = "countryset: Country set successfully.\n";
+    struct Case {
+        const char* name;
+        void (*set)(ModemSimOptions&);
+        std::vector<std::string> args;
+        int exitCode;
+        std::string err;
+        std::string received;
+        std::uint8_t held;
+    };
+    const auto letters = [](ModemSimOptions& o) { o.lettersAsDigits = true; };
+    const Case cases[] = {
+        {"letters as digits",
+         letters,
+         {"--country", "France"},
+         1,
+         "countryset: The modem answered OK but holds Dominican Republic (33), not France (3D).\n",
+         "ATZE1\rAT+GCI=3D\rAT+GCI?\r",
+         0x33},
+        {"digits only",
+         letters,
+         {"--country", "Germany"},
+         0,
+         kSet,
+         "ATZE1\rAT+GCI=42\rAT+GCI?\r",
+         0x42},
+        {"no read-back asked",
+         letters,
+         {"--country", "France", "--no-verify"},
+         0,
+         kSet,
+         "ATZE1\rAT+GCI=3D\r",
+         0x33},
+        {"ERROR to the read-back",
+         [](ModemSimOptions& o) { o.noGciQuery = true; },
+         {"--country", "France"},
+         0,
+         kSet + "countryset: not verified: the modem does not report its country\n",
+         "ATZE1\rAT+GCI=3D\rAT+GCI?\r",
+         0x3D},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModemSimOptions options;
+        c.set(options);
+        StartModem(options);
+        const ProgramResult result = RunDetached(c.args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(modem_->Received(), c.received);
+        EXPECT_EQ(modem_->Country(), c.held);
+        // Stored exactly when the run told success.
+        EXPECT_EQ(folder_.ReadSettings() == settings_, c.exitCode != 0);
+        modem_.reset();
+    }
 }
 
 // A name that is no single entry stops before the port is opened; the suggestions help a script's
@@ -173,6 +233,16 @@ TEST_F(ToolboxTest, QueryNamesTheCurrentCountryAndTheSupportedOnes) {
     EXPECT_EQ(folder_.ReadSettings(), settings_);
 }
 
+TEST_F(ToolboxTest, QueryNamesACodeTheSettingsFileDoesNot) {
+    ModemSimOptions options;
+    options.gciAnswer = "+GCI: 33";
+    StartModem(options);
+    const ProgramResult result = RunDetached({"--query"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_THAT(result.out,
+                HasSubstr("Current country: 33 (Dominican Republic, not in the settings file)\n"));
+}
+
 TEST_F(ToolboxTest, QueryTellsWhichStepFailed) {
     struct Case {
         const char* name;
@@ -239,7 +309,8 @@ TEST_F(ToolboxTest, TraceHoldsEveryByteOfTheRun) {
     }
     EXPECT_EQ(sent, modem_->Received());
     EXPECT_EQ(received, ReadFileBytes(folder_.Dir() + "/sent.log").value_or("?"));
-    EXPECT_EQ(received, "ATZE1\r\r\nOK\r\nAT+GCI=00\r\r\nOK\r\n");
+    EXPECT_EQ(received,
+              "ATZE1\r\r\nOK\r\nAT+GCI=00\r\r\nOK\r\nAT+GCI?\r\r\n+GCI: 00\r\n\r\nOK\r\n");
 }
 
 // Run as root in a folder other users can write, a trace path must not lead anywhere else: a

@@ -118,6 +118,39 @@ TEST(ModemDialogueTest, FaultOptionsShapeTheAnswer) {
               std::string("a\r\n\0Ok\\tail\\", 12));
 }
 
+// A modem that takes hex letters for digits answers as if it had taken the code, and holds another.
+// A burst holds the echo back and sends it, after the stray bytes, with the answer in one piece.
+TEST(ModemDialogueTest, LettersAsDigitsAndBurstModes) {
+    ModemSimOptions letters;
+    letters.lettersAsDigits = true;
+    const std::pair<const char*, std::uint8_t> stored[] = {
+        {"3D", 0x33}, {"b5", 0x15}, {"0A", 0x00}, {"FE", 0x54}, {"42", 0x42}};
+    for (const auto& [code, held] : stored) {
+        ModemDialogue modem(letters);
+        const std::string command = "AT+GCI=" + std::string(code) + "\r";
+        EXPECT_EQ(modem.Receive(command), command + kOk) << code;
+        EXPECT_EQ(modem.Country(), held) << code;
+        EXPECT_EQ(modem.Receive("AT+GCI?\r"), "AT+GCI?\r\r\n+GCI: " + Hex2(held) + "\r\n" + kOk);
+    }
+
+    ModemSimOptions burst;
+    burst.burst = 3000;
+    std::vector<ModemOutput> out;
+    ModemDialogue modem(burst);
+    modem.Receive("ATZE1\rAT+GCI=3D\rAT+GCI?\r", out);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].bytes, "ATZE1\r" + kOk);
+    EXPECT_EQ(out[1].bytes.size(), 3000u + 10u + kOk.size());
+    EXPECT_TRUE(out[1].bytes.ends_with("AT+GCI=3D\r" + kOk));
+    EXPECT_EQ(out[1].bytes.find("AT"), 3000u);
+    EXPECT_EQ(out[2].bytes, "AT+GCI?\r\r\n+GCI: 3D\r\n" + kOk);
+
+    ModemSimOptions noQuery;
+    noQuery.noGciQuery = true;
+    EXPECT_EQ(ModemDialogue(noQuery).Receive("AT+GCI=42\rAT+GCI?\r"),
+              "AT+GCI=42\r" + kOk + "AT+GCI?\r" + kError);
+}
+
 // The simulator on its pseudo-terminal, and a client on the device, raw, as the program opens it.
 class ModemSimPtyTest : public ::testing::Test {
 protected:

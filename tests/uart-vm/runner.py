@@ -26,6 +26,8 @@ NO_MODEM = "Can't initialise modem at the selected COM port."
 PROBE = b"ATZE1\r"
 PROBE_REPLY = b"ATZE1\r\r\nOK\r\n"
 COMMAND = f"AT+GCI={CODE}\r".encode()
+READ_BACK = b"AT+GCI?\r"
+READ_BACK_REPLY = f"AT+GCI?\r\r\n+GCI: {CODE}\r\n\r\nOK\r\n".encode()
 
 # What each line has behind it: modemsim's options.
 LINES = {"ttyS1": [], "ttyS2": ["--silent"]}
@@ -322,8 +324,8 @@ def evaluate(report, relays):
         if LINES[line]:
             to_modem, from_modem = PROBE * runs, b""
         else:
-            to_modem = (PROBE + COMMAND) * runs
-            from_modem = (PROBE_REPLY + COMMAND + b"\r\nOK\r\n") * runs
+            to_modem = (PROBE + COMMAND + READ_BACK) * runs
+            from_modem = (PROBE_REPLY + COMMAND + b"\r\nOK\r\n" + READ_BACK_REPLY) * runs
         for what, expected, got in [("to", to_modem, relay.to_modem),
                                     ("from", from_modem, relay.from_modem)]:
             checks.expect(line, f"bytes {what} the modem", printable(expected.decode("latin-1")),

@@ -65,7 +65,7 @@ class WindowsProgramTest(unittest.TestCase):
         code, out = self.run_program("12\n\n\n")  # Germany, OK, dismiss the message
         self.assertEqual(code, 0, out)
         self.assertIn(SUCCESS, out)
-        self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=42\r")
+        self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=42\rAT+GCI?\r")
         self.assertEqual(self.read_settings(), settings_text(SAMPLE, 11, MODEM_PORT))
 
     def test_a_country_spelled_beyond_ascii_is_found_by_its_name(self):

@@ -94,7 +94,7 @@ class NativeDialogTest(unittest.TestCase):
         xdotool("windowfocus", "--sync", box)
         xdotool("key", "Return")
         self.assertEqual(self.process.wait(timeout=HANG), 0)
-        self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=3D\r")
+        self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=3D\rAT+GCI?\r")
         with open(self.settings, "rb") as f:
             # France is the eleventh of the sorted list.
             self.assertEqual(f.read(), settings_text(SAMPLE, 10, MODEM_PORT))

@@ -44,6 +44,11 @@ constexpr const char* kUsage =
     "  --silent             never answer\n"
     "  --error-gci          answer ERROR to AT+GCI=\n"
     "  --no-gci-test        answer ERROR to AT+GCI=? (AT+GCI? still answers)\n"
+    "  --no-gci-query       answer ERROR to AT+GCI? (AT+GCI= still sets)\n"
+    "  --letters-as-digits  take AT+GCI=3D with OK but store 33 (hex letters A..F kept\n"
+    "                       as the digits 0..5)\n"
+    "  --burst N            N stray bytes before the echo of each AT+GCI= line, sent\n"
+    "                       with the echo and the answer in one write\n"
     "  --gci-answer TEXT    answer AT+GCI? with TEXT (escapes allowed) before OK\n"
     "  --help               this text\n";
 
@@ -78,6 +83,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--no-gci-test") {
             options.noGciTest = true;
             tookValue = false;
+        } else if (arg == "--no-gci-query") {
+            options.noGciQuery = true;
+            tookValue = false;
+        } else if (arg == "--letters-as-digits") {
+            options.lettersAsDigits = true;
+            tookValue = false;
         } else if (arg == "--pace") {
             options.pace = true;
             tookValue = false;
@@ -109,6 +120,8 @@ int main(int argc, char** argv) {
             ok = ParseNumber(value, options.delayMs);
         } else if (arg == "--stray") {
             ok = ParseNumber(value, options.stray);
+        } else if (arg == "--burst") {
+            ok = ParseNumber(value, options.burst);
         } else if (arg == "--flood") {
             ok = ParseNumber(value, options.flood);
         } else if (arg == "--hangup-after") {
