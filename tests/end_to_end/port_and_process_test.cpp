@@ -269,7 +269,7 @@ TEST(WriteBackSignalTest, SignalWhileWaitingForTheLockKeepsTheChoice) {
     const pid_t pid = folder.Start(console, options);
     ::close(console);
     // The folder opened after the modem's answer is the write-back's.
-    ASSERT_TRUE(Await([&] { return modem.Received() == "ATZE1\rAT+GCI=00\r"; }));
+    ASSERT_TRUE(Await([&] { return modem.Received() == "ATZE1\rAT+GCI=00\rAT+GCI?\r"; }));
     ASSERT_TRUE(Await([&] { return HoldsFolderOpen(pid, folder.Dir()); }));
     ::kill(pid, SIGTERM);
     ASSERT_TRUE(Await([&] { return !SignalPending(pid, SIGTERM); }));
