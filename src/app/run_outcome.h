@@ -89,9 +89,9 @@ struct QueryOutcome {
     Answer current = Answer::NotAsked;
     std::uint8_t currentCode = 0;
     NamedCode currentName;
-    std::string currentReply;    // as received
+    std::string currentReply;                  // as received
     ReplyEnd currentEnd = ReplyEnd::Complete;  // how its collection ended
-    std::string currentProblem;  // Unreadable: what did not read
+    std::string currentProblem;                // Unreadable: what did not read
     Answer supported = Answer::NotAsked;
     std::bitset<256> supportedCodes;
     std::string supportedReply;

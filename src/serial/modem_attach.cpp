@@ -47,9 +47,9 @@ std::optional<MessageBoxText> AttachFailureMessage(const AttachResult& result) {
         case AttachResult::Kind::Attached:
             return std::nullopt;
         case AttachResult::Kind::PortNotUsable:
-            return MessageBoxText{std::string(kNoModemText) +
-                                      (result.reason.empty() ? "" : "\n" + result.reason),
-                                  "Error", MB_ICONERROR};
+            return MessageBoxText{
+                std::string(kNoModemText) + (result.reason.empty() ? "" : "\n" + result.reason),
+                "Error", MB_ICONERROR};
         case AttachResult::Kind::WatcherNotStarted:
             return MessageBoxText{"Failed to create DUT watching Thread", "", MB_OK, true};
         case AttachResult::Kind::ProbeFailed:

@@ -1,11 +1,12 @@
 // How the process meets the requests to end it while it may hold a port: on Linux SIGINT,
 // SIGTERM, SIGHUP and SIGQUIT; on Windows the console's Ctrl+C, Ctrl+Break and close events, and
 // logoff and shutdown, which reach a program that uses windows only as messages to its top-level
-// windows (a hidden one of its own takes them). Each runs the release it was given (which puts the ports back as found) and
-// then the process ends as it would have, so shells and scripts see the usual status. On Linux
-// no signal handler runs at all: a thread of its own takes the signals through a signalfd, and
-// SIGPIPE is ignored so that a closed stdout shows as a failed write instead of ending the
-// program with the line left raw. Each system's side is in posix_/win32_process_signals.cpp.
+// windows (a hidden one of its own takes them). Each runs the release it was given (which puts the
+// ports back as found) and then the process ends as it would have, so shells and scripts see the
+// usual status. On Linux no signal handler runs at all: a thread of its own takes the signals
+// through a signalfd, and SIGPIPE is ignored so that a closed stdout shows as a failed write
+// instead of ending the program with the line left raw. Each system's side is in
+// posix_/win32_process_signals.cpp.
 #pragma once
 
 #include <functional>
