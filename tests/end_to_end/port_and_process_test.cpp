@@ -282,5 +282,37 @@ TEST(WriteBackSignalTest, SignalWhileWaitingForTheLockKeepsTheChoice) {
     EXPECT_EQ(folder.ReadSettings(), ReplaceAll(settings, "CurrentSet=0\r\n", "CurrentSet=19\r\n"));
 }
 
+// A run stopped (Ctrl-Z, SIGTSTP) while it waits for the country command's answer and continued
+// long after its deadline: the modem answered in time, so the answer that waited in the line's
+// queue counts and the run succeeds.
+TEST(StoppedRunTest, AnswerThatCameWhileStoppedCounts) {
+    ProgramFolder folder;
+    ModemSimOptions slow;
+    slow.delayMs = 800;
+    SimulatedModem modem(slow, folder.Dir() + "/modem.log");
+    const std::string settings = SampleSettings(modem.Device());
+    folder.WriteSettings(settings);
+
+    ProgramFolder::StartOptions options;
+    options.args = {"--country", "Japan"};
+    options.beforeExec = [] {
+        PlainSignals();
+        ::signal(SIGTSTP, SIG_DFL);
+        return true;
+    };
+    const int console = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t pid = folder.Start(console, options);
+    ::close(console);
+    ASSERT_TRUE(Await([&] { return modem.Received() == "ATZE1\rAT+GCI=00\r"; }));
+    ::kill(pid, SIGTSTP);
+    // The answer comes 0.8 s after the command; the deadline passes while the run is stopped.
+    std::this_thread::sleep_for(4s);
+    ::kill(pid, SIGCONT);
+    const ProgramResult result = folder.Wait(pid, kHang);
+
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(folder.ReadSettings(), ReplaceAll(settings, "CurrentSet=0\r\n", "CurrentSet=19\r\n"));
+}
+
 }  // namespace
 }  // namespace countryset::testing
