@@ -84,6 +84,9 @@ int main(int argc, char** argv) {
             status = app.CountrySet() ? 0 : 1;
             if (const std::string note = OutcomeNote(app.Outcome()); !note.empty()) {
                 std::cerr << appName << ": " << note << "\n";
+                if (commandLine.trace) {
+                    traceDriver.Note(note);
+                }
             }
         } else if (commandLine.mode == CommandLine::Mode::ListCountries) {
             status = ListCountries(state, profile, commDriver, services, presenter, executable,
@@ -125,6 +128,10 @@ int main(int argc, char** argv) {
         CSetupApp app(state, profile, commDriver, services);
         app.InitInstance(executable);
         countrySet = app.CountrySet();
+        if (const std::string note = OutcomeNote(app.Outcome());
+            commandLine.trace && !note.empty()) {
+            traceDriver.Note(note);
+        }
     }
     services.FlushPendingMessages();
     return countrySet ? 0 : 1;

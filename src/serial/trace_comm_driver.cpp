@@ -1,6 +1,7 @@
 #include "serial/trace_comm_driver.h"
 
 #include <cstdio>
+#include <string>
 
 namespace countryset {
 
@@ -51,16 +52,24 @@ void TraceCommDriver::RecordLocked(bool isWrite, const void* bytes, std::uint32_
           << std::flush;
 }
 
-void TraceCommDriver::RecordShortWrite(std::uint32_t sent, std::uint32_t count) {
+void TraceCommDriver::StampedLine(std::string_view text) {
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
                             std::chrono::steady_clock::now() - m_start)
                             .count();
-    char line[96];
-    std::snprintf(
-        line, sizeof line, "%4lld.%06lld !! only %u of %u bytes of the write above were sent\n",
-        static_cast<long long>(micros / 1000000), static_cast<long long>(micros % 1000000),
-        static_cast<unsigned>(sent), static_cast<unsigned>(count));
-    m_out << line << std::flush;
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%4lld.%06lld ", static_cast<long long>(micros / 1000000),
+                  static_cast<long long>(micros % 1000000));
+    m_out << stamp << text << '\n' << std::flush;
+}
+
+void TraceCommDriver::RecordShortWrite(std::uint32_t sent, std::uint32_t count) {
+    StampedLine("!! only " + std::to_string(sent) + " of " + std::to_string(count) +
+                " bytes of the write above were sent");
+}
+
+void TraceCommDriver::Note(std::string_view text) {
+    const std::lock_guard lock(m_mutex);
+    StampedLine("## " + EscapeWireBytes(text));
 }
 
 IoStatus TraceCommDriver::ReadFile(CommHandle port, void* dest, std::uint32_t count,

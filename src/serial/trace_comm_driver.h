@@ -29,6 +29,10 @@ public:
     // threads, one whole line at a time, and flushed when the first port is opened.
     TraceCommDriver(CommDriver& inner, std::ostream& out);
 
+    // A line of the program's own between the transfers ("   0.412345 ## not verified: ..."),
+    // escaped like the bytes on the wire.
+    void Note(std::string_view text);
+
     CommHandle CreateFile(std::string_view portName) override;
     PortOpenError LastOpenError() const override { return m_inner.LastOpenError(); }
     bool CloseHandle(CommHandle handle) override;
@@ -62,6 +66,8 @@ private:
     void Record(bool isWrite, const void* bytes, std::uint32_t count);
     void RecordLocked(bool isWrite, const void* bytes, std::uint32_t count);
     void RecordShortWrite(std::uint32_t sent, std::uint32_t count);
+    // Writes one line: the time stamp, then text; the caller holds m_mutex.
+    void StampedLine(std::string_view text);
 
     CommDriver& m_inner;
     std::ostream& m_out;

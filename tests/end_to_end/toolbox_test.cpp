@@ -133,6 +133,18 @@ TEST_F(ToolboxTest, ReadBackDecidesWhatTheScriptIsTold) {
     }
 }
 
+// The trace says so too when the modem could not tell what it holds.
+TEST_F(ToolboxTest, TraceTellsAnUnverifiedCountry) {
+    ModemSimOptions options;
+    options.noGciQuery = true;
+    StartModem(options);
+    const std::string trace = folder_.Dir() + "/wire.txt";
+    const ProgramResult result = RunDetached({"--country", "France", "--trace=" + trace});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_THAT(ReadFileBytes(trace).value_or(""),
+                HasSubstr(" ## not verified: the modem does not report its country\n"));
+}
+
 // A name that is no single entry stops before the port is opened; the suggestions help a script's
 // author mend it.
 TEST_F(ToolboxTest, UnknownOrAmbiguousNamesAreUsageErrors) {
