@@ -29,8 +29,9 @@ namespace {
 constexpr bool kSanitized = COUNTRYSET_SANITIZED;
 // Failing runs mostly wait out a 3-second collection, so runs go side by side, more than cores.
 constexpr int kWorkers = kSanitized ? 4 : 8;
-// Two collections of at most 3 s each, and the start: anything longer is a hang.
-constexpr auto kLongestRun = std::chrono::seconds(kSanitized ? 20 : 8);
+// Three collections of at most 3 s each (the probe, the country command, the read-back), and
+// the start: anything longer is a hang.
+constexpr auto kLongestRun = std::chrono::seconds(kSanitized ? 24 : 11);
 const std::string kProbe = "ATZE1\r", kProbeReply = "ATZE1\r\r\nOK\r\n";
 
 enum Outcome { kCancelled, kSet, kCantFind, kCantInit, kCantSet };
