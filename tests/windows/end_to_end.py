@@ -85,7 +85,8 @@ class WindowsProgramTest(unittest.TestCase):
                          "COM%d" % MODEM_PORT],
                         capture_output=True, timeout=120, env=dict(os.environ, LC_ALL="C.UTF-8"))
                     self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
-                    self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=" + code + b"\r")
+                    self.assertEqual(self.modem.received(),
+                                     b"ATZE1\rAT+GCI=" + code + b"\rAT+GCI?\r")
                 finally:
                     self.modem.stop()
                     self.modem = None
