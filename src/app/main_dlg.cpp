@@ -96,6 +96,15 @@ bool CMainDlg::RunCountrySetting() {
     for (const MessageBoxText& box : OutcomeMessages(m_outcome, m_state.settingsPath)) {
         m_messages.ShowBox(box);
     }
+    // A failed attach leaves its port to be closed once the operator has been told, so a modem
+    // that did not answer is still held, as it was found to be, while the message waits.
+    const bool attachFailed = m_outcome.kind == RunOutcomeKind::PortNotUsable ||
+                              m_outcome.kind == RunOutcomeKind::WatcherNotStarted ||
+                              m_outcome.kind == RunOutcomeKind::NoModem;
+    const PortState* state = m_port.State();
+    if (attachFailed && state != nullptr && state->fRunning.load(std::memory_order_acquire) != 0) {
+        m_port.ClosePort();
+    }
     EndDialog(IDCANCEL);
     return m_outcome.CountrySet();
 }
@@ -119,10 +128,7 @@ void CMainDlg::SetCountry(const CCountryDlg& dlg) {
     const AttachResult attached = AttachModem();
     m_outcome.ms.attach = driver.GetTickCount64() - start;
     if (attached.kind != AttachResult::Kind::Attached) {
-        const PortState* state = m_port.State();
-        if (state != nullptr && state->fRunning.load(std::memory_order_acquire) != 0) {
-            m_port.ClosePort();
-        }
+        // The port stays held until the operator has read why (see RunCountrySetting).
         m_outcome.kind = attached.kind == AttachResult::Kind::PortNotUsable
                              ? RunOutcomeKind::PortNotUsable
                          : attached.kind == AttachResult::Kind::WatcherNotStarted
