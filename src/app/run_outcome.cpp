@@ -34,6 +34,7 @@ std::vector<MessageBoxText> OutcomeMessages(const RunOutcome& outcome,
     };
     switch (outcome.kind) {
         case RunOutcomeKind::Cancelled:
+        case RunOutcomeKind::WouldChange:
             break;
         case RunOutcomeKind::PortNotUsable:
             attachFailure(AttachResult::Kind::PortNotUsable);
@@ -58,6 +59,7 @@ std::vector<MessageBoxText> OutcomeMessages(const RunOutcome& outcome,
         case RunOutcomeKind::SetVerified:
         case RunOutcomeKind::SetNotReported:
         case RunOutcomeKind::SetNotChecked:
+        case RunOutcomeKind::AlreadySet:
             boxes.push_back({"Country set successfully.", "", MB_OK});
             if (!outcome.stored) {
                 boxes.push_back(

@@ -26,6 +26,21 @@ enum class RunOutcomeKind {
     SetVerified,        // the modem answered OK and reads back the code sent
     SetNotReported,     // the modem answered OK; it does not report its country
     SetNotChecked,      // the modem answered OK; the read-back was left out (--no-verify)
+    AlreadySet,         // a scripted run found the modem already holding the country: none sent
+    WouldChange,        // --check: the modem does not hold the country (or cannot say); none sent
+};
+
+// The modem's answers to the identity questions (ATI, AT+GMI, AT+GMM, AT+GMR, AT+GSN), asked
+// only when a log or the operator wants them, after the country is set and read back. Each is
+// the answer's text without its echo and final result code; empty where the modem answered
+// ERROR or nothing.
+struct ModemIdentity {
+    bool asked = false;
+    std::string info;          // ATI
+    std::string manufacturer;  // AT+GMI
+    std::string model;         // AT+GMM
+    std::string revision;      // AT+GMR
+    std::string serial;        // AT+GSN
 };
 
 // Milliseconds on the driver's clock; 0 for a step that did not run.
@@ -38,21 +53,23 @@ struct RunTimings {
 
 struct RunOutcome {
     RunOutcomeKind kind = RunOutcomeKind::Cancelled;
-    std::string port;                      // "COM3"
-    std::string device;                    // what the port opens, when known
-    std::string countryName;               // the chosen entry, as the list shows it
-    std::string codeSent;                  // its code text, as sent after AT+GCI=
-    std::optional<std::uint8_t> codeRead;  // the code the modem read back
+    std::string port;                        // "COM3"
+    std::string device;                      // what the port opens, when known
+    std::string countryName;                 // the chosen entry, as the list shows it
+    std::string codeSent;                    // its code text, as sent after AT+GCI=
+    std::optional<std::uint8_t> codeBefore;  // what the modem held before (scripted runs)
+    std::optional<std::uint8_t> codeRead;    // the code the modem read back
     std::string heldName;  // codeRead's name: the settings file's, else the code table's, else ""
     std::string reason;    // why it failed, or why it was not verified
     std::string reply;     // the bytes of the answer that decided, as received
     bool stored = false;   // the choice reached the settings file
+    ModemIdentity identity;
     RunTimings ms;
 
     // Whether the modem holds the country as far as it can tell: the run's success.
     bool CountrySet() const {
         return kind == RunOutcomeKind::SetVerified || kind == RunOutcomeKind::SetNotReported ||
-               kind == RunOutcomeKind::SetNotChecked;
+               kind == RunOutcomeKind::SetNotChecked || kind == RunOutcomeKind::AlreadySet;
     }
 };
 
