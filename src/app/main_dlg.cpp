@@ -93,7 +93,8 @@ bool CMainDlg::RunCountrySetting() {
     if (!dlg.m_strCode.empty()) {
         SetCountry(dlg);
     }
-    for (const MessageBoxText& box : OutcomeMessages(m_outcome, m_state.settingsPath)) {
+    for (const MessageBoxText& box :
+         OutcomeMessages(m_outcome, m_state.settingsPath, m_state.storeChoice)) {
         m_messages.ShowBox(box);
     }
     // A failed attach leaves its port to be closed once the operator has been told, so a modem
@@ -172,7 +173,7 @@ void CMainDlg::SetCountry(const CCountryDlg& dlg) {
     }
     // The modem holds the country now: the choice is stored before the operator is told, so a
     // hang-up or a kill while the message waits cannot lose it.
-    if (m_outcome.CountrySet()) {
+    if (m_outcome.CountrySet() && m_state.storeChoice) {
         m_outcome.stored = WriteBackChoice(dlg.m_nCountrySel, dlg.m_nPortSel);
     }
     m_outcome.ms.total = driver.GetTickCount64() - start;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "settings/private_profile.h"
 
@@ -11,5 +13,9 @@ namespace countryset {
 // Writes the listing to out; returns the exit status (0). On Linux the environment variable
 // COUNTRYSET_DEV_ROOT, when set, stands in for /dev (for tests that build fake device folders).
 int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out);
+
+// --all-ports: the ports whose device is there and is a serial port (as --list-ports shows
+// them), in port order. Opens no device.
+std::vector<std::string> PresentPorts(PrivateProfile& profile, const char* settingsPath);
 
 }  // namespace countryset

@@ -45,6 +45,9 @@ struct ProgramState {
     // After the modem's OK to the country, ask it what it holds (AT+GCI?); off for a modem known
     // to misbehave on the question.
     bool readBack = true;
+    // Store the choice (CurrentSet, CurrentCOM) after a set; off when several ports are set at
+    // once, which would each store their own port.
+    bool storeChoice = true;
     // The device a port name opens, for telling the operator; empty when not known.
     std::function<std::string(std::string_view)> portDevice;
 };
