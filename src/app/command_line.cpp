@@ -27,6 +27,8 @@ enum OptionId : int {
     kTrace,
     kListCountries,
     kNoVerify,
+    kJson,
+    kCheck,
     kAllPorts,
 };
 
@@ -41,6 +43,8 @@ constexpr option kOptions[] = {
     {"trace", optional_argument, nullptr, kTrace},
     {"list-countries", no_argument, nullptr, kListCountries},
     {"no-verify", no_argument, nullptr, kNoVerify},
+    {"json", no_argument, nullptr, kJson},
+    {"check", no_argument, nullptr, kCheck},
     {"all-ports", no_argument, nullptr, kAllPorts},
     {nullptr, 0, nullptr, 0},
 };
@@ -183,6 +187,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             case kNoVerify:
                 result.noVerify = true;
                 break;
+            case kJson:
+                result.json = true;
+                break;
+            case kCheck:
+                result.check = true;
+                break;
             case ':': {
                 // Some parsers also land here for a value given to an option that takes none
                 // ("--console=yes"); that is an unknown option, as everywhere else.
@@ -229,9 +239,16 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     if (SeveralPorts(result) && result.mode != CommandLine::Mode::Country) {
         return UsageError("several ports, or --all-ports, go with --country");
     }
-    if (result.noVerify && result.mode != CommandLine::Mode::Dialog &&
-        result.mode != CommandLine::Mode::Country) {
+    if (result.check && result.mode != CommandLine::Mode::Country) {
+        return UsageError("--check goes with --country");
+    }
+    if (result.noVerify && (result.check || (result.mode != CommandLine::Mode::Dialog &&
+                                             result.mode != CommandLine::Mode::Country))) {
         return UsageError("--no-verify goes with a run that sets a country");
+    }
+    if (result.json && result.mode != CommandLine::Mode::Country &&
+        result.mode != CommandLine::Mode::Query && result.mode != CommandLine::Mode::ListPorts) {
+        return UsageError("--json goes with --country, --query or --list-ports");
     }
     return result;
 }
@@ -239,9 +256,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 std::string UsageText(const std::string& programName) {
     const std::string indent(programName.size() + 8, ' ');
     return "Usage: " + programName + " [--console] [--no-verify] [--trace[=FILE]]\n" + indent +
-           "--country NAME [--port COMn[,COMn|-COMn]... | --all-ports] [--no-verify]\n" + indent +
-           "          [--trace[=FILE]]\n" + indent + "--query [--port COMn] [--trace[=FILE]]\n" +
-           indent + "--list-ports | --list-countries\n" + indent + "--help | --version\n";
+           "--country NAME [--port COMn[,COMn|-COMn]... | --all-ports]\n" + indent +
+           "          [--check | --no-verify] [--json] [--trace[=FILE]]\n" + indent +
+           "--query [--port COMn] [--json] [--trace[=FILE]]\n" + indent +
+           "--list-ports [--json] | --list-countries\n" + indent + "--help | --version\n";
 }
 
 std::string HelpText(const std::string& programName) {
@@ -261,7 +279,9 @@ std::string HelpText(const std::string& programName) {
            "\n"
            "  --country NAME      set NAME from the offered list without a dialog (as listed,\n"
            "                      or in any case, or a unique beginning; NAME#2 for the\n"
-           "                      second of equal names); outcome on stderr\n"
+           "                      second of equal names); outcome on stderr. It asks the\n"
+           "                      modem first (AT+GCI?) and sends nothing to a modem that\n"
+           "                      already holds NAME\n"
            "                        " +
            programName +
            " --country germany --port COM2\n"
@@ -292,8 +312,15 @@ std::string HelpText(const std::string& programName) {
            "                        " +
            programName +
            " --country France --trace=wire.txt\n"
-           "  --no-verify         leave out the read-back (AT+GCI?), for a modem known to\n"
-           "                      misbehave on it\n"
+           "  --no-verify         leave out the questions (AT+GCI?) before and after the set,\n"
+           "                      for a modem known to misbehave on them\n"
+           "  --check             with --country: only ask the modem whether it holds NAME;\n"
+           "                      changes nothing (exit status 0 or 9)\n"
+           "  --json              with --country, --query, --list-ports: one JSON object a\n"
+           "                      line on stdout (messages stay on stderr)\n"
+           "                        " +
+           programName +
+           " --country France --port COM2 --json\n"
            "  --console           use the text console even when a display is available\n"
            "  -h, --help          print this help and exit\n"
            "  --version           print the version and exit\n"
@@ -302,9 +329,19 @@ std::string HelpText(const std::string& programName) {
            "extension .DAT. Its [Ports] section maps COM1..COM8 to devices\n"
            "(COM1=/dev/ttyUSB0); without an entry COMn opens /dev/ttyS<n-1>.\n"
            "\n"
-           "Exit status: 0 when the country was set (or the modem was read, or the ports or\n"
-           "countries listed), 1 when it was not (cancelled or failed), 2 for a usage error;\n"
-           "with several ports 0 when every port was set, 8 when any failed.\n";
+           "Exit status (the dialog: 0, 1 or 2 only):\n"
+           "  0  the country is set, or was already (--check: is held); or the modem was\n"
+           "     read, the ports or the countries listed\n"
+           "  1  the dialog did not set it (cancelled or failed); --query: a question got\n"
+           "     no usable answer\n"
+           "  2  usage error: the command line, or a settings file that cannot be read\n"
+           "  3  --country names no single offered country\n"
+           "  4  the port could not be used\n"
+           "  5  no modem answered, or nothing answered the country command\n"
+           "  6  the modem refused the country command\n"
+           "  7  the modem answered OK but holds another country\n"
+           "  8  several ports: at least one failed\n"
+           "  9  --check: the modem does not hold the country, or cannot tell\n";
 }
 
 std::string VersionText() {

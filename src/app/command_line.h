@@ -24,6 +24,8 @@ struct CommandLine {
     bool trace = false;     // --trace
     bool noVerify = false;  // --no-verify: no read-back of the country after the modem's OK
     std::string traceFile;  // --trace=FILE; empty: standard error
+    bool json = false;      // --json: one JSON object per port on stdout
+    bool check = false;     // --check: read the modem's country against --country, change nothing
     std::string error;      // for UsageError: what was wrong
 };
 

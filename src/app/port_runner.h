@@ -17,9 +17,9 @@ struct PortResult {
     std::string port;
     RunOutcome outcome;
     int status = static_cast<int>(ExitStatus::NotSet);
-    // A problem of the command line met on this port (status 2): the run did not start.
-    std::string usageProblem;
-    bool nothingOffered = false;  // with it: the settings file offered no country at all
+    // Lines the job kept back for the caller to tell (a problem of the command line, which
+    // every port may meet alike), prefixed with the program's name but not the port's.
+    std::string heldMessages;
 };
 
 using PortJob = std::function<PortResult(const std::string& port)>;

@@ -1,82 +1,66 @@
 #include "app/several_ports.h"
 
+#include <sstream>
+
 #include "app/choice_presenter.h"
 #include "app/port_list.h"
+#include "app/port_runner.h"
+#include "app/result_json.h"
+#include "app/scripted_run.h"
 #include "app/setup_app.h"
-#include "ui/shown_text.h"
 #include "ui/window_services.h"
 
 namespace countryset {
 
-int ExitStatusOf(const RunOutcome& outcome) {
-    ExitStatus status = ExitStatus::NotSet;
-    switch (outcome.kind) {
-        case RunOutcomeKind::SetVerified:
-        case RunOutcomeKind::SetNotReported:
-        case RunOutcomeKind::SetNotChecked:
-        case RunOutcomeKind::AlreadySet:
-            status = ExitStatus::Set;
-            break;
-        case RunOutcomeKind::PortNotUsable:
-        case RunOutcomeKind::WatcherNotStarted:
-            status = ExitStatus::PortNotUsable;
-            break;
-        case RunOutcomeKind::NoModem:
-        case RunOutcomeKind::NoAnswer:
-            status = ExitStatus::NoAnswer;
-            break;
-        case RunOutcomeKind::Refused:
-            status = ExitStatus::Refused;
-            break;
-        case RunOutcomeKind::HoldsOther:
-            status = ExitStatus::HoldsOther;
-            break;
-        case RunOutcomeKind::WouldChange:
-            status = ExitStatus::CheckDiffers;
-            break;
-        case RunOutcomeKind::Cancelled:
-            break;
-    }
-    return static_cast<int>(status);
-}
-
 namespace {
 
-constexpr int kUsage = static_cast<int>(ExitStatus::UsageError);
+// Each line "countryset: text" as "countryset: COM3: text".
+std::string Tagged(const std::string& lines, const std::string& appName, const std::string& port) {
+    const std::string prefix = appName + ": ";
+    std::string tagged;
+    std::istringstream in(lines);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(prefix, 0) == 0) {
+            line.insert(prefix.size(), port + ": ");
+        } else {
+            line.insert(0, port + ": ");  // a close match the line above suggests
+        }
+        tagged += line + "\n";
+    }
+    return tagged;
+}
 
 // One port's whole job, on its own thread: nothing of it is shared with the other ports but the
-// driver, the settings file's reads and the lines on stderr.
+// driver, the settings file's reads and stderr.
 PortResult RunPort(const SeveralPortsRun& run, const std::string& port) {
-    LineStream messages(run.errors);
     const std::string& appName = run.state.appName;
     ProgramState state;
     state.appName = appName;
     state.readBack = run.state.readBack;
     state.portDevice = run.state.portDevice;
     state.storeChoice = false;
-    ChoicePresenter presenter(run.commandLine.country, port, messages, appName + ": " + port);
+    const ScriptedRequest request{run.commandLine.country, port, run.commandLine.check,
+                                  run.executable};
+    std::ostringstream messages;
+    const ScriptedResult scripted =
+        RunScriptedCountry(state, run.profile, run.driver, request, messages, nullptr);
+
     PortResult result;
-    {
-        WindowServices services(appName, presenter);
-        CSetupApp app(state, run.profile, run.driver, services);
-        app.InitInstance(run.executable);
-        services.FlushPendingMessages();
-        result.outcome = app.Outcome();
-    }
     result.port = port;
-    if (!presenter.UsageProblem().empty()) {
-        // Told once by the caller when every port met it (a country not offered).
-        result.status = kUsage;
-        result.usageProblem = presenter.UsageProblem();
-        result.nothingOffered = presenter.OfferedNames().empty();
+    result.outcome = scripted.outcome;
+    result.status = static_cast<int>(scripted.status);
+    if (result.outcome.kind == RunOutcomeKind::Cancelled) {
+        // The run never reached the port: a problem of the command line, told by the caller.
+        result.heldMessages = messages.str();
         return result;
     }
-    result.status = ExitStatusOf(result.outcome);
-    if (const std::string note = OutcomeNote(result.outcome); !note.empty()) {
-        messages << appName << ": " << port << ": " << note << std::endl;
-        if (run.trace != nullptr) {
-            run.trace->Note(port, note);
-        }
+    if (const std::string note = OutcomeNote(result.outcome);
+        run.trace != nullptr && !note.empty() && !run.commandLine.check) {
+        run.trace->Note(port, note);
+    }
+    // The port's lines together, each whole.
+    if (const std::string lines = Tagged(messages.str(), appName, port); !lines.empty()) {
+        run.errors.Write(lines);
     }
     return result;
 }
@@ -91,7 +75,8 @@ int RunSeveralPorts(const SeveralPortsRun& run) {
         ChoicePresenter presenter({}, {}, messages, appName);
         WindowServices services(appName, presenter);
         if (!CSetupApp(run.state, run.profile, run.driver, services).FindSettings(run.executable)) {
-            return kUsage;
+            services.FlushPendingMessages();
+            return static_cast<int>(ExitStatus::UsageError);
         }
     }
     std::vector<std::string> ports = run.commandLine.ports;
@@ -107,25 +92,29 @@ int RunSeveralPorts(const SeveralPortsRun& run) {
         RunPorts(ports, [&run](const std::string& port) { return RunPort(run, port); });
 
     // A problem of the command line meets every port alike (a country not offered): told once,
-    // as for one port.
+    // with its status, as for one port.
     const PortResult& first = results.front();
-    bool sameUsageProblem = true;
+    bool sameProblem = true;
     for (const PortResult& result : results) {
-        sameUsageProblem = sameUsageProblem && result.status == kUsage &&
-                           result.usageProblem == first.usageProblem;
+        sameProblem = sameProblem && result.outcome.kind == RunOutcomeKind::Cancelled &&
+                      result.status == first.status && result.heldMessages == first.heldMessages;
     }
-    if (sameUsageProblem) {
-        messages << appName << ": " << first.usageProblem << std::endl;
-        if (first.nothingOffered) {
-            messages << appName << ": the settings file " << VisibleText(run.state.settingsPath)
-                     << " offers no countries: is it missing or empty?" << std::endl;
-        }
-        return kUsage;
+    if (sameProblem && first.status != static_cast<int>(ExitStatus::Set)) {
+        run.errors.Write(first.heldMessages);
+        return first.status;
     }
     for (const PortResult& result : results) {
-        if (result.status == kUsage) {
-            messages << appName << ": " << result.port << ": " << result.usageProblem << std::endl;
+        if (!result.heldMessages.empty()) {
+            run.errors.Write(Tagged(result.heldMessages, appName, result.port));
         }
+    }
+    if (run.commandLine.json) {
+        for (const PortResult& result : results) {
+            if (result.outcome.kind != RunOutcomeKind::Cancelled) {
+                run.out << OutcomeJson(result.outcome) << "\n";
+            }
+        }
+        run.out.flush();
     }
     messages << appName << ": " << SummaryLine(results) << std::endl;
     return CombinedStatus(results);

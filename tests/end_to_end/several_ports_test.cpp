@@ -18,7 +18,9 @@ namespace {
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
-constexpr char kSet[] = "ATZE1\rAT+GCI=42\rAT+GCI?\r";
+// A scripted run asks what the modem holds before it sets anything.
+constexpr char kSet[] = "ATZE1\rAT+GCI?\rAT+GCI=42\rAT+GCI?\r";
+constexpr char kAlreadySet[] = "ATZE1\rAT+GCI?\r";
 
 class SeveralPortsTest : public ::testing::Test {
 protected:
@@ -71,7 +73,7 @@ protected:
 TEST_F(SeveralPortsTest, EveryPortIsSetAndASilentModemFailsAlone) {
     StartModems({1, 2, 3}, 2);
     const ProgramResult result =
-        Run({"--country", "Germany", "--port", "COM3,com2", "--port", "COM1"});
+        Run({"--country", "Germany", "--port", "COM3,com2", "--port", "COM1", "--json"});
     EXPECT_EQ(result.exitCode, 8) << result.err;
     EXPECT_EQ(modems_[1]->Received(), kSet);
     EXPECT_EQ(modems_[3]->Received(), kSet);
@@ -89,7 +91,15 @@ TEST_F(SeveralPortsTest, EveryPortIsSetAndASilentModemFailsAlone) {
                            "countryset: COM2: Can't initialise modem at the selected COM port.",
                            "countryset: COM3: Country set successfully.",
                        }));
-    EXPECT_EQ(result.out, "");
+    // One JSON object a port, a line each, in port order.
+    const std::vector<std::string> objects = Lines(result.out);
+    ASSERT_EQ(objects.size(), 3u) << result.out;
+    const char* outcomes[] = {"set_verified", "no_modem", "set_verified"};
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        EXPECT_EQ(objects[i].rfind("{\"port\":\"COM" + std::to_string(i + 1) + "\"", 0), 0u)
+            << objects[i];
+        EXPECT_THAT(objects[i], HasSubstr(std::string("\"outcome\":\"") + outcomes[i] + "\""));
+    }
     // No port's choice is stored: the file is byte for byte as it was.
     EXPECT_EQ(folder_.ReadSettings(), settings_);
 }
@@ -119,14 +129,14 @@ TEST_F(SeveralPortsTest, RangesAndAllPortsReachEachPortOnceAndTraceNamesThem) {
     // --all-ports: the three ports whose device is there, each once; the missing ones are left.
     result = Run({"--country", "Germany", "--all-ports"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(Lines(result.err).back(), "countryset: 3 ports: 3 set, 0 already set, 0 failed");
+    EXPECT_EQ(Lines(result.err).back(), "countryset: 3 ports: 1 set, 2 already set, 0 failed");
     EXPECT_EQ(modems_[5]->Received(), kSet);
-    EXPECT_EQ(modems_[2]->Received(), std::string(kSet) + kSet);
+    EXPECT_EQ(modems_[2]->Received(), std::string(kSet) + kAlreadySet);
     EXPECT_EQ(folder_.ReadSettings(), settings_);
 
     // A country no port can take is told once, as for one port.
     result = Run({"--country", "Xyzzyq", "--all-ports"});
-    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_EQ(result.exitCode, 3) << result.err;
     EXPECT_EQ(result.err, "countryset: no offered country is called 'Xyzzyq'\n");
 }
 
