@@ -45,6 +45,8 @@ struct ProgramState {
     // After the modem's OK to the country, ask it what it holds (AT+GCI?); off for a modem known
     // to misbehave on the question.
     bool readBack = true;
+    // After the country is set and read back, ask the modem who it is (--identify, --log).
+    bool identify = false;
     // The device a port name opens, for telling the operator; empty when not known.
     std::function<std::string(std::string_view)> portDevice;
 };
