@@ -25,6 +25,9 @@ enum OptionId : int {
     kTrace,
     kListCountries,
     kNoVerify,
+    kIdentify,
+    kLog,
+    kLogFormat,
 };
 
 constexpr option kOptions[] = {
@@ -38,6 +41,9 @@ constexpr option kOptions[] = {
     {"trace", optional_argument, nullptr, kTrace},
     {"list-countries", no_argument, nullptr, kListCountries},
     {"no-verify", no_argument, nullptr, kNoVerify},
+    {"identify", no_argument, nullptr, kIdentify},
+    {"log", required_argument, nullptr, kLog},
+    {"log-format", required_argument, nullptr, kLogFormat},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -84,6 +90,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     opterr = 0;
     int modes = 0;
     bool portGiven = false;
+    bool logFormatGiven = false;
     for (;;) {
         const int id = getopt_long(argc, args.data(), ":h", kOptions, nullptr);
         if (id == -1) {
@@ -136,6 +143,23 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             case kNoVerify:
                 result.noVerify = true;
                 break;
+            case kIdentify:
+                result.identify = true;
+                break;
+            case kLog:
+                if (*optarg == '\0') {
+                    return UsageError("--log needs a file name");
+                }
+                result.logFile = optarg;
+                break;
+            case kLogFormat:
+                if (std::string_view(optarg) != "json" && std::string_view(optarg) != "csv") {
+                    return UsageError("--log-format takes json or csv, not '" +
+                                      std::string(optarg) + "'");
+                }
+                logFormatGiven = true;
+                result.logCsv = std::string_view(optarg) == "csv";
+                break;
             case ':': {
                 // Some parsers also land here for a value given to an option that takes none
                 // ("--console=yes"); that is an unknown option, as everywhere else.
@@ -172,6 +196,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         result.mode != CommandLine::Mode::Country) {
         return UsageError("--no-verify goes with a run that sets a country");
     }
+    if ((result.identify || !result.logFile.empty()) && result.mode != CommandLine::Mode::Dialog &&
+        result.mode != CommandLine::Mode::Country) {
+        return UsageError("--identify and --log go with a run that sets a country");
+    }
+    if (logFormatGiven && result.logFile.empty()) {
+        return UsageError("--log-format goes with --log");
+    }
     return result;
 }
 
@@ -179,6 +210,7 @@ std::string UsageText(const std::string& programName) {
     const std::string indent(programName.size() + 8, ' ');
     return "Usage: " + programName + " [--console] [--no-verify] [--trace[=FILE]]\n" + indent +
            "--country NAME [--port COMn] [--no-verify] [--trace[=FILE]]\n" + indent +
+           "    [--identify] [--log FILE [--log-format json|csv]]\n" + indent +
            "--query [--port COMn] [--trace[=FILE]]\n" + indent +
            "--list-ports | --list-countries\n" + indent + "--help | --version\n";
 }
@@ -226,6 +258,15 @@ std::string HelpText(const std::string& programName) {
            " --country France --trace=wire.txt\n"
            "  --no-verify         leave out the read-back (AT+GCI?), for a modem known to\n"
            "                      misbehave on it\n"
+           "  --identify          after the country is set and read back, ask the modem who\n"
+           "                      it is (ATI, AT+GMI, AT+GMM, AT+GMR, AT+GSN) and tell it\n"
+           "  --log FILE          append a line per modem to FILE: time, host, user, port,\n"
+           "                      device and its by-id name, the modem's identity, the code\n"
+           "                      before and after, the outcome (asks the identity too)\n"
+           "                        " +
+           programName +
+           " --country France --log /var/log/countryset.jsonl\n"
+           "  --log-format FMT    json (one object a line, the default) or csv\n"
            "  --console           use the text console even when a display is available\n"
            "  -h, --help          print this help and exit\n"
            "  --version           print the version and exit\n"

@@ -5,10 +5,12 @@
 
 #include "app/choice_presenter.h"
 #include "app/command_line.h"
+#include "app/modem_identity.h"
 #include "app/platform.h"
 #include "app/port_list.h"
 #include "app/program_state.h"
 #include "app/query_run.h"
+#include "app/run_log.h"
 #include "app/setup_app.h"
 #include "app/trace_file.h"
 #include "serial/process_signals.h"
@@ -48,6 +50,7 @@ int main(int argc, char** argv) {
     ProgramState state;
     state.appName = appName;
     state.readBack = !commandLine.noVerify;
+    state.identify = commandLine.identify || !commandLine.logFile.empty();
     ProfileFile profile;
     const SystemDriver system = MakeSystemDriver(profile, state.settingsPath);
     CommDriver& driver = *system.driver;
@@ -67,6 +70,30 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    std::unique_ptr<RunLog> runLog;
+    if (!commandLine.logFile.empty()) {
+        std::string problem;
+        runLog = RunLog::Check(commandLine.logFile, ProgramFiles(executable),
+                               commandLine.logCsv ? LogFormat::Csv : LogFormat::Json, &problem);
+        if (runLog == nullptr) {
+            std::cerr << appName << ": cannot write the log file "
+                      << VisibleText(commandLine.logFile) << ": " << problem << "\n";
+            return 2;
+        }
+    }
+    // Each modem's identity told, and its line logged, once its run is over.
+    const auto record = [&](const RunOutcome& outcome) {
+        if (commandLine.identify && outcome.identity.asked) {
+            std::cerr << appName << ": " << IdentityNote(outcome.identity) << "\n";
+        }
+        if (runLog != nullptr && outcome.kind != RunOutcomeKind::Cancelled) {
+            runLog->Append(outcome);
+            if (const std::string problem = runLog->Problem(); !problem.empty()) {
+                std::cerr << appName << ": the log file " << VisibleText(commandLine.logFile)
+                          << " is incomplete: " << problem << "\n";
+            }
+        }
+    };
     std::ostream& traceOut = traceFile != nullptr ? traceFile->Stream() : std::cerr;
     TraceCommDriver traceDriver(driver, traceOut);
     CommDriver& commDriver = commandLine.trace ? static_cast<CommDriver&>(traceDriver) : driver;
@@ -82,6 +109,7 @@ int main(int argc, char** argv) {
             CSetupApp app(state, profile, commDriver, services);
             app.InitInstance(executable);
             status = app.CountrySet() ? 0 : 1;
+            record(app.Outcome());
             if (const std::string note = OutcomeNote(app.Outcome()); !note.empty()) {
                 std::cerr << appName << ": " << note << "\n";
                 if (commandLine.trace) {
@@ -128,6 +156,7 @@ int main(int argc, char** argv) {
         CSetupApp app(state, profile, commDriver, services);
         app.InitInstance(executable);
         countrySet = app.CountrySet();
+        record(app.Outcome());
         if (const std::string note = OutcomeNote(app.Outcome());
             commandLine.trace && !note.empty()) {
             traceDriver.Note(note);

@@ -44,6 +44,29 @@ ModemIdentity AskIdentity(CCommPort& port, ReceiveRing& ring) {
     return identity;
 }
 
+std::string IdentityNote(const ModemIdentity& identity) {
+    const std::pair<const char*, const std::string*> parts[] = {
+        {"info", &identity.info},     {"manufacturer", &identity.manufacturer},
+        {"model", &identity.model},   {"revision", &identity.revision},
+        {"serial", &identity.serial},
+    };
+    std::string note = "modem identity:";
+    for (const auto& [name, value] : parts) {
+        std::string lines;
+        std::string_view rest = *value;
+        while (!rest.empty()) {
+            const std::size_t end = rest.find_first_of("\r\n");
+            if (end != 0) {
+                lines += (lines.empty() ? "" : " | ") + VisibleText(rest.substr(0, end));
+            }
+            rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        }
+        note += std::string(name == parts[0].first ? " " : "; ") + name + " " +
+                (value->empty() ? "-" : "\"" + lines + "\"");
+    }
+    return note;
+}
+
 bool ModemAnswered(RunOutcomeKind kind) {
     switch (kind) {
         case RunOutcomeKind::Cancelled:

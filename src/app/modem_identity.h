@@ -26,6 +26,10 @@ std::string IdentityText(const ModemAnswer& answer, std::string_view command);
 // Asks the five questions on the attached port; identity.asked is set.
 ModemIdentity AskIdentity(CCommPort& port, ReceiveRing& ring);
 
+// The identity in one line for a terminal: each answer quoted, its lines joined by " | ", its
+// control bytes made visible; "-" for an answer that did not come.
+std::string IdentityNote(const ModemIdentity& identity);
+
 // Whether a run came far enough that its modem is worth asking: it was attached and answered
 // the country command (or, for a run that sent none, the query).
 bool ModemAnswered(RunOutcomeKind kind);

@@ -75,6 +75,19 @@ TEST(CommandLineTest, NoVerifyGoesWithEveryRunThatSetsACountry) {
     EXPECT_TRUE(dialog.noVerify);
 }
 
+TEST(CommandLineTest, IdentifyAndLogGoWithRunsThatSetACountry) {
+    const CommandLine csv = Parse({"--country", "Spain", "--log", "l.csv", "--log-format", "csv"});
+    EXPECT_EQ(csv.action, Action::Run);
+    EXPECT_EQ(csv.logFile, "l.csv");
+    EXPECT_TRUE(csv.logCsv);
+    EXPECT_FALSE(csv.identify);
+    const CommandLine json = Parse({"--identify", "--log=l.jsonl", "--log-format=json"});
+    EXPECT_EQ(json.action, Action::Run);
+    EXPECT_TRUE(json.identify);
+    EXPECT_FALSE(json.logCsv);
+    EXPECT_FALSE(Parse({"--country", "Spain"}).identify);
+}
+
 TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
     const std::pair<std::vector<const char*>, const char*> cases[] = {
         {{"--bogus"}, "unknown option '--bogus'"},
@@ -92,6 +105,11 @@ TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
         {{"Spain"}, "unknown argument 'Spain'"},
         {{"--query", "--no-verify"}, "--no-verify goes with a run that sets a country"},
         {{"--no-verify", "--list-ports"}, "--no-verify goes with a run that sets a country"},
+        {{"--query", "--identify"}, "--identify and --log go with a run that sets a country"},
+        {{"--list-ports", "--log", "x"}, "--identify and --log go with a run that sets a country"},
+        {{"--log="}, "--log needs a file name"},
+        {{"--log", "x", "--log-format", "xml"}, "--log-format takes json or csv, not 'xml'"},
+        {{"--log-format", "csv"}, "--log-format goes with --log"},
     };
     for (const auto& [args, error] : cases) {
         const CommandLine line = Parse(args);
