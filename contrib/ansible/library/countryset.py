@@ -120,8 +120,9 @@ ports:
     reason:
       description: Why it failed, or why it was not verified; empty otherwise.
       type: str
-rc:
-  description: The program's exit status.
+exit_status:
+  description: The program's exit status (0 set, 9 would change under check mode; the others
+    are failures, told in the program's man page).
   returned: always
   type: int
 """
@@ -186,7 +187,8 @@ def main():
         if isinstance(entry, dict) and "outcome" in entry:
             ports.append(port_result(entry, module.check_mode))
 
-    result = dict(changed=any(p["changed"] for p in ports), ports=ports, rc=rc)
+    # Not "rc": Ansible takes a non-zero rc for a failure, and check mode's 9 is none.
+    result = dict(changed=any(p["changed"] for p in ports), ports=ports, exit_status=rc)
     if len(ports) == 1:
         for key in ("outcome", "code_before", "code_after"):
             result[key] = ports[0][key]
@@ -198,9 +200,12 @@ def main():
     allowed = SET_OUTCOMES + (("would_change",) if module.check_mode else ())
     failed = [p for p in ports if p["outcome"] not in allowed]
     if failed:
-        module.fail_json(
-            msg="; ".join("%s: %s" % (p["port"], p["reason"] or p["outcome"]) for p in failed),
-            cmd=args, stderr=err, **result)
+        # Where the result names no reason, the program's own message on stderr says it.
+        told = " ".join(line.split(": ", 1)[-1] for line in err.splitlines() if line.strip())
+        msg = "; ".join("%s: %s" % (p["port"], p["reason"] or p["outcome"]) for p in failed)
+        if told and not all(p["reason"] for p in failed):
+            msg += " (%s)" % told
+        module.fail_json(msg=msg, cmd=args, stderr=err, **result)
     module.exit_json(**result)
 
 
