@@ -28,6 +28,8 @@ enum OptionId : int {
     kIdentify,
     kLog,
     kLogFormat,
+    kJson,
+    kCheck,
 };
 
 constexpr option kOptions[] = {
@@ -44,6 +46,8 @@ constexpr option kOptions[] = {
     {"identify", no_argument, nullptr, kIdentify},
     {"log", required_argument, nullptr, kLog},
     {"log-format", required_argument, nullptr, kLogFormat},
+    {"json", no_argument, nullptr, kJson},
+    {"check", no_argument, nullptr, kCheck},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -160,6 +164,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 logFormatGiven = true;
                 result.logCsv = std::string_view(optarg) == "csv";
                 break;
+            case kJson:
+                result.json = true;
+                break;
+            case kCheck:
+                result.check = true;
+                break;
             case ':': {
                 // Some parsers also land here for a value given to an option that takes none
                 // ("--console=yes"); that is an unknown option, as everywhere else.
@@ -192,8 +202,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         result.mode != CommandLine::Mode::Query) {
         return UsageError("--port goes with --country or --query");
     }
-    if (result.noVerify && result.mode != CommandLine::Mode::Dialog &&
-        result.mode != CommandLine::Mode::Country) {
+    if (result.check && result.mode != CommandLine::Mode::Country) {
+        return UsageError("--check goes with --country");
+    }
+    if (result.noVerify && (result.check || (result.mode != CommandLine::Mode::Dialog &&
+                                             result.mode != CommandLine::Mode::Country))) {
         return UsageError("--no-verify goes with a run that sets a country");
     }
     if ((result.identify || !result.logFile.empty()) && result.mode != CommandLine::Mode::Dialog &&
@@ -203,16 +216,20 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     if (logFormatGiven && result.logFile.empty()) {
         return UsageError("--log-format goes with --log");
     }
+    if (result.json && result.mode != CommandLine::Mode::Country &&
+        result.mode != CommandLine::Mode::Query && result.mode != CommandLine::Mode::ListPorts) {
+        return UsageError("--json goes with --country, --query or --list-ports");
+    }
     return result;
 }
 
 std::string UsageText(const std::string& programName) {
     const std::string indent(programName.size() + 8, ' ');
     return "Usage: " + programName + " [--console] [--no-verify] [--trace[=FILE]]\n" + indent +
-           "--country NAME [--port COMn] [--no-verify] [--trace[=FILE]]\n" + indent +
-           "    [--identify] [--log FILE [--log-format json|csv]]\n" + indent +
-           "--query [--port COMn] [--trace[=FILE]]\n" + indent +
-           "--list-ports | --list-countries\n" + indent + "--help | --version\n";
+           "--country NAME [--port COMn] [--check | --no-verify] [--json] [--trace[=FILE]]\n" +
+           indent + "    [--identify] [--log FILE [--log-format json|csv]]\n" + indent +
+           "--query [--port COMn] [--json] [--trace[=FILE]]\n" + indent +
+           "--list-ports [--json] | --list-countries\n" + indent + "--help | --version\n";
 }
 
 std::string HelpText(const std::string& programName) {
@@ -232,7 +249,9 @@ std::string HelpText(const std::string& programName) {
            "\n"
            "  --country NAME      set NAME from the offered list without a dialog (as listed,\n"
            "                      or in any case, or a unique beginning; NAME#2 for the\n"
-           "                      second of equal names); outcome on stderr\n"
+           "                      second of equal names); outcome on stderr. It asks the\n"
+           "                      modem first (AT+GCI?) and sends nothing to a modem that\n"
+           "                      already holds NAME\n"
            "                        " +
            programName +
            " --country germany --port COM2\n"
@@ -256,8 +275,15 @@ std::string HelpText(const std::string& programName) {
            "                        " +
            programName +
            " --country France --trace=wire.txt\n"
-           "  --no-verify         leave out the read-back (AT+GCI?), for a modem known to\n"
-           "                      misbehave on it\n"
+           "  --no-verify         leave out the questions (AT+GCI?) before and after the set,\n"
+           "                      for a modem known to misbehave on them\n"
+           "  --check             with --country: only ask the modem whether it holds NAME;\n"
+           "                      changes nothing (exit status 0 or 9)\n"
+           "  --json              with --country, --query, --list-ports: one JSON object a\n"
+           "                      line on stdout (messages stay on stderr)\n"
+           "                        " +
+           programName +
+           " --country France --port COM2 --json\n"
            "  --identify          after the country is set and read back, ask the modem who\n"
            "                      it is (ATI, AT+GMI, AT+GMM, AT+GMR, AT+GSN) and tell it\n"
            "  --log FILE          append a line per modem to FILE: time, host, user, port,\n"
@@ -275,8 +301,19 @@ std::string HelpText(const std::string& programName) {
            "extension .DAT. Its [Ports] section maps COM1..COM8 to devices\n"
            "(COM1=/dev/ttyUSB0); without an entry COMn opens /dev/ttyS<n-1>.\n"
            "\n"
-           "Exit status: 0 when the country was set (or the modem was read, or the ports or\n"
-           "countries listed), 1 when it was not (cancelled or failed), 2 for a usage error.\n";
+           "Exit status (the dialog: 0, 1 or 2 only):\n"
+           "  0  the country is set, or was already (--check: is held); or the modem was\n"
+           "     read, the ports or the countries listed\n"
+           "  1  the dialog did not set it (cancelled or failed); --query: a question got\n"
+           "     no usable answer\n"
+           "  2  usage error: the command line, or a settings file that cannot be read\n"
+           "  3  --country names no single offered country\n"
+           "  4  the port could not be used\n"
+           "  5  no modem answered, or nothing answered the country command\n"
+           "  6  the modem refused the country command\n"
+           "  7  the modem answered OK but holds another country\n"
+           "  8  several ports: at least one failed\n"
+           "  9  --check: the modem does not hold the country, or cannot tell\n";
 }
 
 std::string VersionText() {

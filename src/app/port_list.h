@@ -8,8 +8,10 @@
 
 namespace countryset {
 
-// Writes the listing to out; returns the exit status (0). On Linux the environment variable
+// Writes the listing to out; json: one object a line, a port's or an unreached device's, instead
+// of the table. Returns the exit status (0). On Linux the environment variable
 // COUNTRYSET_DEV_ROOT, when set, stands in for /dev (for tests that build fake device folders).
-int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out);
+int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out,
+              bool json = false);
 
 }  // namespace countryset

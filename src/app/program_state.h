@@ -47,6 +47,11 @@ struct ProgramState {
     bool readBack = true;
     // After the country is set and read back, ask the modem who it is (--identify, --log).
     bool identify = false;
+    // A scripted run asks the modem what it holds before it sets anything (AT+GCI?) and sends no
+    // country the modem already holds; the dialog keeps its sequence. Set by the scripted mode.
+    bool readBefore = false;
+    // --check: that question alone; nothing is sent to set, nothing is stored.
+    bool checkOnly = false;
     // The device a port name opens, for telling the operator; empty when not known.
     std::function<std::string(std::string_view)> portDevice;
 };

@@ -73,9 +73,26 @@ std::vector<MessageBoxText> OutcomeMessages(const RunOutcome& outcome,
     return boxes;
 }
 
+std::vector<MessageBoxText> CheckMessages(const RunOutcome& outcome) {
+    if (outcome.kind == RunOutcomeKind::AlreadySet) {
+        return {{"The modem holds " + ShownSent(outcome) + ".", "", MB_OK}};
+    }
+    if (outcome.codeRead.has_value()) {
+        return {{"The modem holds " + Shown(outcome.heldName, *outcome.codeRead) + ", not " +
+                     ShownSent(outcome) + ".",
+                 "", MB_OK}};
+    }
+    return {{"The modem cannot tell whether it holds " + ShownSent(outcome) + ": " +
+                 VisibleText(outcome.reason) + ".",
+             "", MB_OK}};
+}
+
 std::string OutcomeNote(const RunOutcome& outcome) {
     if (outcome.kind == RunOutcomeKind::SetNotReported) {
         return "not verified: the modem does not report its country";
+    }
+    if (outcome.kind == RunOutcomeKind::AlreadySet) {
+        return "the modem already held " + ShownSent(outcome) + ": nothing was sent";
     }
     return {};
 }

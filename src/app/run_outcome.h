@@ -78,6 +78,9 @@ struct RunOutcome {
 std::vector<MessageBoxText> OutcomeMessages(const RunOutcome& outcome,
                                             const std::string& settingsPath);
 
+// What a check (--check) that read the modem tells: whether it holds the country asked for.
+std::vector<MessageBoxText> CheckMessages(const RunOutcome& outcome);
+
 // One more line where it costs nothing (the scripted mode): what the boxes leave unsaid; empty
 // when there is nothing to add.
 std::string OutcomeNote(const RunOutcome& outcome);

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/json_text.h"
+
 // After our own headers: its macros would rename the profile operations they declare.
 #include <windows.h>
 
@@ -9,13 +11,25 @@ namespace countryset {
 
 // COMn is the system's own device name there: a port exists when the system knows the name.
 // Asking the name space opens nothing.
-int ListPorts(PrivateProfile& /*profile*/, const char* /*settingsPath*/, std::ostream& out) {
-    out << "Port  Exists\n";
+int ListPorts(PrivateProfile& /*profile*/, const char* /*settingsPath*/, std::ostream& out,
+              bool json) {
+    if (!json) {
+        out << "Port  Exists\n";
+    }
     for (int n = 1; n <= 8; ++n) {
         const std::wstring name = L"COM" + std::to_wstring(n);
         wchar_t target[512];
         const bool exists = ::QueryDosDeviceW(name.c_str(), target, 512) != 0;
-        out << "COM" << n << "  " << (exists ? "yes" : "no") << "\n";
+        if (json) {
+            // What the system does not say without opening the port is null.
+            const std::string port = "COM" + std::to_string(n);
+            JsonWriter line;
+            line.BeginObject().Key("port").String(port).Key("device").String("\\\\.\\" + port);
+            line.Key("exists").Bool(exists).Key("type").Null().Key("held").Null().EndObject();
+            out << line.Text() << "\n";
+        } else {
+            out << "COM" << n << "  " << (exists ? "yes" : "no") << "\n";
+        }
     }
     out.flush();
     return 0;

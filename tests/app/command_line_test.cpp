@@ -88,6 +88,31 @@ TEST(CommandLineTest, IdentifyAndLogGoWithRunsThatSetACountry) {
     EXPECT_FALSE(Parse({"--country", "Spain"}).identify);
 }
 
+TEST(CommandLineTest, JsonAndCheckGoWithTheScriptedModes) {
+    const CommandLine check = Parse({"--check", "--country", "Spain", "--json"});
+    EXPECT_EQ(check.action, Action::Run);
+    EXPECT_TRUE(check.check);
+    EXPECT_TRUE(check.json);
+    EXPECT_FALSE(Parse({"--country", "Spain"}).check);
+    EXPECT_FALSE(Parse({"--country", "Spain"}).json);
+    for (const char* mode : {"--query", "--list-ports"}) {
+        EXPECT_TRUE(Parse({mode, "--json"}).json) << mode;
+    }
+    const std::pair<std::vector<const char*>, const char*> mistakes[] = {
+        {{"--check"}, "--check goes with --country"},
+        {{"--query", "--check"}, "--check goes with --country"},
+        {{"--country", "Spain", "--check", "--no-verify"},
+         "--no-verify goes with a run that sets a country"},
+        {{"--json"}, "--json goes with --country, --query or --list-ports"},
+        {{"--list-countries", "--json"}, "--json goes with --country, --query or --list-ports"},
+    };
+    for (const auto& [args, error] : mistakes) {
+        const CommandLine line = Parse(args);
+        EXPECT_EQ(line.action, Action::UsageError) << args.front();
+        EXPECT_EQ(line.error, error) << args.front();
+    }
+}
+
 TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
     const std::pair<std::vector<const char*>, const char*> cases[] = {
         {{"--bogus"}, "unknown option '--bogus'"},
