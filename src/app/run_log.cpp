@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/json_text.h"
 #include "app/platform.h"
+#include "app/result_json.h"
 #include "app/t35_table.h"
 #include "app/trace_file.h"
 #include "ui/shown_text.h"
@@ -36,24 +38,6 @@ void EachByte(std::string_view text, Escape escape, Keep keep) {
             ++at;
         }
     }
-}
-
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    EachByte(
-        text,
-        [&](unsigned char byte) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
-            out += escaped;
-        },
-        [&](std::string_view kept) {
-            if (kept == "\"" || kept == "\\") {
-                out += '\\';
-            }
-            out += kept;
-        });
-    return out + "\"";
 }
 
 std::string JsonCode(const std::optional<std::uint8_t>& code) {
@@ -108,36 +92,6 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-const char* OutcomeName(RunOutcomeKind kind) {
-    switch (kind) {
-        case RunOutcomeKind::Cancelled:
-            return "cancelled";
-        case RunOutcomeKind::PortNotUsable:
-            return "port_not_usable";
-        case RunOutcomeKind::WatcherNotStarted:
-            return "watcher_not_started";
-        case RunOutcomeKind::NoModem:
-            return "no_modem";
-        case RunOutcomeKind::NoAnswer:
-            return "no_answer";
-        case RunOutcomeKind::Refused:
-            return "refused";
-        case RunOutcomeKind::HoldsOther:
-            return "holds_other";
-        case RunOutcomeKind::SetVerified:
-            return "set_verified";
-        case RunOutcomeKind::SetNotReported:
-            return "set_not_reported";
-        case RunOutcomeKind::SetNotChecked:
-            return "set_not_checked";
-        case RunOutcomeKind::AlreadySet:
-            return "already_set";
-        case RunOutcomeKind::WouldChange:
-            return "would_change";
-    }
-    return "unknown";
-}
-
 std::string CsvHeader() {
     return "time,host,user,port,device,stable_name,country,country_code,code_before,code_after,"
            "outcome,reason,info,manufacturer,model,revision,serial\n";
@@ -150,7 +104,7 @@ std::string LogLine(const RunOutcome& outcome, const LogOrigin& origin, LogForma
         for (const std::string& field :
              {origin.time, origin.host, origin.user, outcome.port, outcome.device,
               origin.stableName, outcome.countryName, outcome.codeSent, CsvCode(outcome.codeBefore),
-              CsvCode(outcome.codeRead), std::string(OutcomeName(outcome.kind)), outcome.reason,
+              CsvCode(outcome.codeRead), std::string(OutcomeKindName(outcome.kind)), outcome.reason,
               id.info, id.manufacturer, id.model, id.revision, id.serial}) {
             line += (line.empty() ? "" : ",") + CsvField(field);
         }
@@ -174,9 +128,9 @@ std::string LogLine(const RunOutcome& outcome, const LogOrigin& origin, LogForma
            ",\"country\":{\"name\":" + JsonString(outcome.countryName) +
            ",\"code\":" + JsonString(outcome.codeSent) +
            "},\"code_before\":" + JsonCode(outcome.codeBefore) +
-           ",\"code_after\":" + JsonCode(outcome.codeRead) + ",\"outcome\":\"" +
-           OutcomeName(outcome.kind) + "\",\"reason\":" + JsonString(outcome.reason) +
-           ",\"identity\":" + identity + "}\n";
+           ",\"code_after\":" + JsonCode(outcome.codeRead) +
+           ",\"outcome\":" + JsonString(OutcomeKindName(outcome.kind)) +
+           ",\"reason\":" + JsonString(outcome.reason) + ",\"identity\":" + identity + "}\n";
 }
 
 RunLog::RunLog(std::string path, std::vector<std::string> untouchable, LogFormat format)

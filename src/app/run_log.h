@@ -30,9 +30,6 @@ struct LogOrigin {
 // "2026-12-09T02:43:19.123Z".
 std::string UtcTimestamp(std::chrono::system_clock::time_point when);
 
-// The outcome kind as logs and scripts name it: "set_verified", "no_answer", ...
-const char* OutcomeName(RunOutcomeKind kind);
-
 // One log line, ending in a line feed. Text fields are escaped for the format: control bytes
 // and bytes that are not UTF-8 never reach the file raw, so a line stays one line.
 std::string LogLine(const RunOutcome& outcome, const LogOrigin& origin, LogFormat format);

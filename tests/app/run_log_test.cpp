@@ -44,7 +44,7 @@ TEST(RunLogLineTest, JsonLineHoldsEveryFieldWithControlAndStrayBytesEscaped) {
               "\"country\":{\"name\":\"Côte d'Ivoire\",\"code\":\"3D\"},"
               "\"code_before\":\"B5\",\"code_after\":\"33\",\"outcome\":\"holds_other\","
               "\"reason\":\"the modem reads back 33\",\"identity\":{"
-              "\"info\":\"Bench \\\"modem\\\"\\u000D\\u000AV2\",\"manufacturer\":\"\","
+              "\"info\":\"Bench \\\"modem\\\"\\r\\nV2\",\"manufacturer\":\"\","
               "\"model\":\"M\\\\56,\\u001B[2J\",\"revision\":\"=1+1\","
               "\"serial\":\"\\u00FFé\"}}\n");
 

@@ -38,7 +38,7 @@ TEST_F(LogRunTest, IdentityIsAskedAfterTheReadBackAndEachRunAddsALine) {
         folder_.Run("", {"--country", "France", "--identify", "--log", log, "--log-format", "csv"});
     EXPECT_EQ(csv.exitCode, 0) << csv.err;
     EXPECT_EQ(modem_->Received(),
-              "ATZE1\rAT+GCI=3D\rAT+GCI?\rATI\rAT+GMI\rAT+GMM\rAT+GMR\rAT+GSN\r");
+              "ATZE1\rAT+GCI?\rAT+GCI=3D\rAT+GCI?\rATI\rAT+GMI\rAT+GMM\rAT+GMR\rAT+GSN\r");
     EXPECT_THAT(csv.err, HasSubstr("countryset: modem identity: info \"Bench | modem\"; "
                                    "manufacturer \"countryset\"; model \"M-56\"; revision "
                                    "\"1.0\"; serial -\n"));
@@ -46,7 +46,7 @@ TEST_F(LogRunTest, IdentityIsAskedAfterTheReadBackAndEachRunAddsALine) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_THAT(lines[0], StartsWith("time,host,user,port,device,"));
     EXPECT_THAT(lines[1], EndsWith(",COM1," + modem_->Device() +
-                                   ",,France,3D,,3D,set_verified,,"
+                                   ",,France,3D,B5,3D,set_verified,,"
                                    "Bench\\x0D\\x0Amodem,countryset,M-56,1.0,"));
 
     // The same file in the other format is appended to all the same; no identity on stderr.
