@@ -27,6 +27,9 @@ enum OptionId : int {
     kTrace,
     kListCountries,
     kNoVerify,
+    kIdentify,
+    kLog,
+    kLogFormat,
     kJson,
     kCheck,
     kAllPorts,
@@ -43,6 +46,9 @@ constexpr option kOptions[] = {
     {"trace", optional_argument, nullptr, kTrace},
     {"list-countries", no_argument, nullptr, kListCountries},
     {"no-verify", no_argument, nullptr, kNoVerify},
+    {"identify", no_argument, nullptr, kIdentify},
+    {"log", required_argument, nullptr, kLog},
+    {"log-format", required_argument, nullptr, kLogFormat},
     {"json", no_argument, nullptr, kJson},
     {"check", no_argument, nullptr, kCheck},
     {"all-ports", no_argument, nullptr, kAllPorts},
@@ -133,6 +139,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     opterr = 0;
     int modes = 0;
     bool portGiven = false;
+    bool logFormatGiven = false;
     for (;;) {
         const int id = getopt_long(argc, args.data(), ":h", kOptions, nullptr);
         if (id == -1) {
@@ -186,6 +193,23 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 break;
             case kNoVerify:
                 result.noVerify = true;
+                break;
+            case kIdentify:
+                result.identify = true;
+                break;
+            case kLog:
+                if (*optarg == '\0') {
+                    return UsageError("--log needs a file name");
+                }
+                result.logFile = optarg;
+                break;
+            case kLogFormat:
+                if (std::string_view(optarg) != "json" && std::string_view(optarg) != "csv") {
+                    return UsageError("--log-format takes json or csv, not '" +
+                                      std::string(optarg) + "'");
+                }
+                logFormatGiven = true;
+                result.logCsv = std::string_view(optarg) == "csv";
                 break;
             case kJson:
                 result.json = true;
@@ -246,6 +270,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                                              result.mode != CommandLine::Mode::Country))) {
         return UsageError("--no-verify goes with a run that sets a country");
     }
+    if ((result.identify || !result.logFile.empty()) && result.mode != CommandLine::Mode::Dialog &&
+        result.mode != CommandLine::Mode::Country) {
+        return UsageError("--identify and --log go with a run that sets a country");
+    }
+    if (logFormatGiven && result.logFile.empty()) {
+        return UsageError("--log-format goes with --log");
+    }
     if (result.json && result.mode != CommandLine::Mode::Country &&
         result.mode != CommandLine::Mode::Query && result.mode != CommandLine::Mode::ListPorts) {
         return UsageError("--json goes with --country, --query or --list-ports");
@@ -258,6 +289,7 @@ std::string UsageText(const std::string& programName) {
     return "Usage: " + programName + " [--console] [--no-verify] [--trace[=FILE]]\n" + indent +
            "--country NAME [--port COMn[,COMn|-COMn]... | --all-ports]\n" + indent +
            "          [--check | --no-verify] [--json] [--trace[=FILE]]\n" + indent +
+           "          [--identify] [--log FILE [--log-format json|csv]]\n" + indent +
            "--query [--port COMn] [--json] [--trace[=FILE]]\n" + indent +
            "--list-ports [--json] | --list-countries\n" + indent + "--help | --version\n";
 }
@@ -321,6 +353,15 @@ std::string HelpText(const std::string& programName) {
            "                        " +
            programName +
            " --country France --port COM2 --json\n"
+           "  --identify          after the country is set and read back, ask the modem who\n"
+           "                      it is (ATI, AT+GMI, AT+GMM, AT+GMR, AT+GSN) and tell it\n"
+           "  --log FILE          append a line per modem to FILE: time, host, user, port,\n"
+           "                      device and its by-id name, the modem's identity, the code\n"
+           "                      before and after, the outcome (asks the identity too)\n"
+           "                        " +
+           programName +
+           " --country France --log /var/log/countryset.jsonl\n"
+           "  --log-format FMT    json (one object a line, the default) or csv\n"
            "  --console           use the text console even when a display is available\n"
            "  -h, --help          print this help and exit\n"
            "  --version           print the version and exit\n"

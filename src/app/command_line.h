@@ -24,6 +24,9 @@ struct CommandLine {
     bool trace = false;     // --trace
     bool noVerify = false;  // --no-verify: no read-back of the country after the modem's OK
     std::string traceFile;  // --trace=FILE; empty: standard error
+    bool identify = false;  // --identify: ask the modem who it is after the country is set
+    std::string logFile;    // --log FILE: one line per modem appended; empty: no log
+    bool logCsv = false;    // --log-format csv (json is the default)
     bool json = false;      // --json: one JSON object per port on stdout
     bool check = false;     // --check: read the modem's country against --country, change nothing
     std::string error;      // for UsageError: what was wrong

@@ -7,11 +7,13 @@
 #include "app/command_line.h"
 #include "app/exit_status.h"
 #include "app/line_output.h"
+#include "app/modem_identity.h"
 #include "app/platform.h"
 #include "app/port_list.h"
 #include "app/program_state.h"
 #include "app/query_run.h"
 #include "app/result_json.h"
+#include "app/run_log.h"
 #include "app/scripted_run.h"
 #include "app/setup_app.h"
 #include "app/several_ports.h"
@@ -57,6 +59,7 @@ int main(int argc, char** argv) {
     ProfileFile profileFile;
     // Several ports read it from threads of their own.
     SynchronizedProfile profile(profileFile);
+    state.identify = commandLine.identify || !commandLine.logFile.empty();
     const SystemDriver system = MakeSystemDriver(profile, state.settingsPath);
     CommDriver& driver = *system.driver;
     state.portDevice = system.portDevice;
@@ -75,6 +78,30 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    std::unique_ptr<RunLog> runLog;
+    if (!commandLine.logFile.empty()) {
+        std::string problem;
+        runLog = RunLog::Check(commandLine.logFile, ProgramFiles(executable),
+                               commandLine.logCsv ? LogFormat::Csv : LogFormat::Json, &problem);
+        if (runLog == nullptr) {
+            std::cerr << appName << ": cannot write the log file "
+                      << VisibleText(commandLine.logFile) << ": " << problem << "\n";
+            return 2;
+        }
+    }
+    // Each modem's identity told, and its line logged, once its run is over.
+    const auto record = [&](const RunOutcome& outcome, std::ostream& err) {
+        if (commandLine.identify && outcome.identity.asked) {
+            err << appName << ": " << IdentityNote(outcome.identity) << "\n";
+        }
+        if (runLog != nullptr && outcome.kind != RunOutcomeKind::Cancelled) {
+            runLog->Append(outcome);
+            if (const std::string problem = runLog->Problem(); !problem.empty()) {
+                err << appName << ": the log file " << VisibleText(commandLine.logFile)
+                    << " is incomplete: " << problem << "\n";
+            }
+        }
+    };
     // Several ports write their lines to stderr from threads of their own: whole lines only.
     LineOutput errorLines(std::cerr);
     LineStream traceLines(errorLines);
@@ -90,7 +117,8 @@ int main(int argc, char** argv) {
 
     if (severalPorts) {
         return RunSeveralPorts({commandLine, executable, state, profile, commDriver,
-                                commandLine.trace ? &traceDriver : nullptr, errorLines, std::cout});
+                                commandLine.trace ? &traceDriver : nullptr, errorLines, std::cout,
+                                record});
     }
     if (commandLine.mode == CommandLine::Mode::Country) {
         const ScriptedRequest request{commandLine.country, commandLine.port, commandLine.check,
@@ -98,6 +126,7 @@ int main(int argc, char** argv) {
         const ScriptedResult result =
             RunScriptedCountry(state, profile, commDriver, request, std::cerr,
                                commandLine.trace ? &traceDriver : nullptr);
+        record(result.outcome, std::cerr);
         // A run that never reached the port has no object: its status and message say why.
         if (commandLine.json && result.outcome.kind != RunOutcomeKind::Cancelled) {
             std::cout << OutcomeJson(result.outcome) << std::endl;
@@ -147,6 +176,7 @@ int main(int argc, char** argv) {
         CSetupApp app(state, profile, commDriver, services);
         app.InitInstance(executable);
         countrySet = app.CountrySet();
+        record(app.Outcome(), std::cerr);
         if (const std::string note = OutcomeNote(app.Outcome());
             commandLine.trace && !note.empty()) {
             traceDriver.Note(note);

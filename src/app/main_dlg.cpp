@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/gci_reply.h"
+#include "app/modem_identity.h"
 #include "app/query_run.h"
 #include "app/t35_table.h"
 #include "serial/collect_reply.h"
@@ -92,6 +93,10 @@ bool CMainDlg::RunCountrySetting() {
     dlg.DoModal();
     if (!dlg.m_strCode.empty()) {
         SetCountry(dlg);
+        // After the whole exchange, so the country setting itself goes as it always does.
+        if (m_state.identify && ModemAnswered(m_outcome.kind)) {
+            m_outcome.identity = AskIdentity(m_port, *m_state.ring);
+        }
     }
     // A check that read the modem tells what it holds; every other outcome as a run's.
     const bool checked = m_state.checkOnly && (m_outcome.kind == RunOutcomeKind::AlreadySet ||

@@ -45,4 +45,14 @@ std::unique_ptr<Presenter> MakeWindowPresenter(const CommandLine& commandLine,
                                                const std::string& executable, int& argc,
                                                char** argv, std::string* whyNot);
 
+// The machine's name and the name of the user the program runs as, for log lines; empty (or the
+// user's number) when the system will not say.
+std::string HostName();
+std::string UserName();
+
+// The name a device keeps across replugging: the link in idFolder that resolves to the same
+// device as the path device; empty when there is none (or the system has no such links).
+std::string StableDeviceName(const std::string& device,
+                             const std::string& idFolder = "/dev/serial/by-id");
+
 }  // namespace countryset

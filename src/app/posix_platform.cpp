@@ -1,4 +1,11 @@
+#include <dirent.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
+#include <vector>
 
 #include "app/platform.h"
 #include "serial/posix_comm_driver.h"
@@ -42,6 +49,52 @@ std::unique_ptr<Presenter> MakeWindowPresenter([[maybe_unused]] const CommandLin
     }
 #endif
     return nullptr;
+}
+
+std::string HostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
+
+std::string UserName() {
+    const uid_t uid = ::geteuid();
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr) {
+        return found->pw_name;
+    }
+    return std::to_string(uid);
+}
+
+std::string StableDeviceName(const std::string& device, const std::string& idFolder) {
+    char resolved[PATH_MAX];
+    if (device.empty() || ::realpath(device.c_str(), resolved) == nullptr) {
+        return {};
+    }
+    const std::string real = resolved;
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(idFolder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] != '.') {
+                names.emplace_back(entry->d_name);
+            }
+        }
+        ::closedir(dir);
+    }
+    // Sorted, so two links to one device give the same name on every run.
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string link = idFolder + "/" + name;
+        if (::realpath(link.c_str(), resolved) != nullptr && real == resolved) {
+            return link;
+        }
+    }
+    return {};
 }
 
 }  // namespace countryset

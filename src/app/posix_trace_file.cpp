@@ -84,4 +84,19 @@ std::FILE* OpenForAppend(const std::string& path, const std::vector<std::string>
     return file;
 }
 
+bool AppendWhole(std::FILE* file, std::string_view text) {
+    const int fd = ::fileno(file);
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
 }  // namespace countryset::trace_file

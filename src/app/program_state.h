@@ -45,6 +45,8 @@ struct ProgramState {
     // After the modem's OK to the country, ask it what it holds (AT+GCI?); off for a modem known
     // to misbehave on the question.
     bool readBack = true;
+    // After the country is set and read back, ask the modem who it is (--identify, --log).
+    bool identify = false;
     // A scripted run asks the modem what it holds before it sets anything (AT+GCI?) and sends no
     // country the modem already holds; the dialog keeps its sequence. Set by the scripted mode.
     bool readBefore = false;

@@ -37,6 +37,7 @@ PortResult RunPort(const SeveralPortsRun& run, const std::string& port) {
     ProgramState state;
     state.appName = appName;
     state.readBack = run.state.readBack;
+    state.identify = run.state.identify;
     state.portDevice = run.state.portDevice;
     state.storeChoice = false;
     const ScriptedRequest request{run.commandLine.country, port, run.commandLine.check,
@@ -57,6 +58,9 @@ PortResult RunPort(const SeveralPortsRun& run, const std::string& port) {
     if (const std::string note = OutcomeNote(result.outcome);
         run.trace != nullptr && !note.empty() && !run.commandLine.check) {
         run.trace->Note(port, note);
+    }
+    if (run.record) {
+        run.record(result.outcome, messages);
     }
     // The port's lines together, each whole.
     if (const std::string lines = Tagged(messages.str(), appName, port); !lines.empty()) {

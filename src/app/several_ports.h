@@ -5,12 +5,14 @@
 // choice only.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/line_output.h"
 #include "app/program_state.h"
+#include "app/run_outcome.h"
 #include "serial/comm_driver.h"
 #include "serial/trace_comm_driver.h"
 #include "settings/private_profile.h"
@@ -26,6 +28,9 @@ struct SeveralPortsRun {
     TraceCommDriver* trace;   // for the notes of a traced run; nullptr when not traced
     LineOutput& errors;       // stderr, whole lines
     std::ostream& out;        // stdout, for --json: one object a port, in port order
+    // Called on each port's thread once its run is over (the identity, the log line), with the
+    // stream of that port's message lines.
+    std::function<void(const RunOutcome&, std::ostream&)> record;
 };
 
 // The run; returns the exit status (0; 8 when any port failed; 9 under --check when ports were

@@ -9,6 +9,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace countryset {
@@ -53,6 +54,11 @@ std::string CheckPath(const std::string& path, const std::vector<std::string>& u
 // *empty tells whether the file held nothing.
 std::FILE* OpenForAppend(const std::string& path, const std::vector<std::string>& untouchable,
                          bool* empty, std::string* problem);
+
+// Writes text at the end of the file opened by OpenForAppend in one write on its descriptor,
+// past the stream's buffer, so that concurrent appenders never split it; false on failure
+// (errno says why).
+bool AppendWhole(std::FILE* file, std::string_view text);
 
 }  // namespace trace_file
 

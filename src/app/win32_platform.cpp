@@ -3,6 +3,7 @@
 #include "app/win32_arguments.h"
 #include "serial/win32_comm_driver.h"
 #include "serial/win32_console_control.h"
+#include "settings/win32_wide_text.h"
 #include "ui/win32_console_attach.h"
 #include "ui/win32_presenter.h"
 
@@ -43,6 +44,30 @@ std::unique_ptr<Presenter> MakeWindowPresenter(const CommandLine& commandLine, c
         UseConsoleWindow(RenewConsoleControlHandler);
     }
     return presenter;
+}
+
+std::string HostName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(name, &size)) {
+        return {};
+    }
+    return win32::Narrow(std::wstring_view(name, size)).value_or(std::string());
+}
+
+std::string UserName() {
+    wchar_t name[257] = {};
+    DWORD size = 257;
+    if (!::GetUserNameW(name, &size) || size == 0) {
+        return {};
+    }
+    // The size counts the terminating zero.
+    return win32::Narrow(std::wstring_view(name, size - 1)).value_or(std::string());
+}
+
+// COMn is the name Windows keeps for the port itself.
+std::string StableDeviceName(const std::string&, const std::string&) {
+    return {};
 }
 
 }  // namespace countryset

@@ -1,3 +1,6 @@
+#include <io.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -51,6 +54,20 @@ std::FILE* OpenForAppend(const std::string& path, const std::vector<std::string>
     }
     *empty = std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0;
     return file;
+}
+
+bool AppendWhole(std::FILE* file, std::string_view text) {
+    // The descriptor was opened for appending: each write goes to the end of the file.
+    const int fd = _fileno(file);
+    while (!text.empty()) {
+        const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(text.size(), 1u << 30));
+        const int written = _write(fd, text.data(), chunk);
+        if (written < 0) {
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
 }
 
 }  // namespace countryset::trace_file

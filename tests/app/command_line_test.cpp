@@ -105,6 +105,19 @@ TEST(CommandLineTest, PortsComeAsWordsListsAndRanges) {
     EXPECT_FALSE(SeveralPorts(Parse({"--country", "Spain"})));
 }
 
+TEST(CommandLineTest, IdentifyAndLogGoWithRunsThatSetACountry) {
+    const CommandLine csv = Parse({"--country", "Spain", "--log", "l.csv", "--log-format", "csv"});
+    EXPECT_EQ(csv.action, Action::Run);
+    EXPECT_EQ(csv.logFile, "l.csv");
+    EXPECT_TRUE(csv.logCsv);
+    EXPECT_FALSE(csv.identify);
+    const CommandLine json = Parse({"--identify", "--log=l.jsonl", "--log-format=json"});
+    EXPECT_EQ(json.action, Action::Run);
+    EXPECT_TRUE(json.identify);
+    EXPECT_FALSE(json.logCsv);
+    EXPECT_FALSE(Parse({"--country", "Spain"}).identify);
+}
+
 TEST(CommandLineTest, JsonAndCheckGoWithTheScriptedModes) {
     const CommandLine check = Parse({"--check", "--country", "Spain", "--json"});
     EXPECT_EQ(check.action, Action::Run);
@@ -161,6 +174,11 @@ TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
         {{"--all-ports"}, "several ports, or --all-ports, go with --country"},
         {{"--country", "Spain", "--all-ports", "--port", "COM1"},
          "--all-ports and --port go one at a time"},
+        {{"--query", "--identify"}, "--identify and --log go with a run that sets a country"},
+        {{"--list-ports", "--log", "x"}, "--identify and --log go with a run that sets a country"},
+        {{"--log="}, "--log needs a file name"},
+        {{"--log", "x", "--log-format", "xml"}, "--log-format takes json or csv, not 'xml'"},
+        {{"--log-format", "csv"}, "--log-format goes with --log"},
     };
     for (const auto& [args, error] : cases) {
         const CommandLine line = Parse(args);

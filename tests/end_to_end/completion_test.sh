@@ -30,7 +30,8 @@ expect() {  # words... -- expected replies (one a line)
 }
 
 expect --coun -- --country
-expect --l -- --list-countries --list-ports
+expect --l -- --list-countries --list-ports --log --log-format
+expect --log-format "" -- csv json
 expect --port co -- COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8
 expect --port COM3 -- COM3
 expect --country un -- 'United\ Kingdom' 'United\ States'
@@ -42,4 +43,5 @@ expect --country Unl --  # beyond NumOfCountry: not offered
 touch "$dir/wire.txt"
 expect --trace = "$dir/wi" -- "$dir/wire.txt"
 expect --trace="$dir/wi" -- "--trace=$dir/wire.txt"
+expect --log "$dir/wi" -- "$dir/wire.txt"
 exit $((failures > 0))

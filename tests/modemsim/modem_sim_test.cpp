@@ -151,6 +151,37 @@ TEST(ModemDialogueTest, LettersAsDigitsAndBurstModes) {
               "AT+GCI=42\r" + kOk + "AT+GCI?\r" + kError);
 }
 
+// The identity commands answer their texts, alone or several on a line, in either verbose form;
+// the ones listed as errors answer ERROR, and only those.
+TEST(ModemDialogueTest, IdentityCommandsAnswerTheirTextsOrError) {
+    ModemSimOptions options;
+    options.info = "Line one\r\nLine two";
+    options.manufacturer = "Maker";
+    options.model = "M1";
+    options.revision = "R2";
+    options.serialNumber = "S3";
+    ModemDialogue modem(options);
+    EXPECT_EQ(modem.Receive("ATI\r"), "ATI\r\r\nLine one\r\nLine two\r\n" + kOk);
+    EXPECT_EQ(modem.Receive("ati0\r"), "ati0\r\r\nLine one\r\nLine two\r\n" + kOk);
+    EXPECT_EQ(modem.Receive("ATI3\r"), "ATI3\r" + kError);
+    EXPECT_EQ(modem.Receive("AT+GMI\r"), "AT+GMI\r\r\nMaker\r\n" + kOk);
+    EXPECT_EQ(modem.Receive("AT+GMM;+GMR\r"), "AT+GMM;+GMR\r\r\nM1\r\n\r\nR2\r\n" + kOk);
+    EXPECT_EQ(modem.Receive("AT+GSNX\r"), "AT+GSNX\r" + kError);
+    EXPECT_EQ(modem.Receive("ATE0V0+GSN\r"), "ATE0V0+GSN\rS3\r\n0\r");  // echoed before E0
+    EXPECT_EQ(modem.Receive("AT+GSN\r"), "S3\r\n0\r");
+
+    options.identityErrors = "I,GSN";
+    ModemDialogue partial(options);
+    EXPECT_EQ(partial.Receive("ATI\rAT+GSN\rAT+GMR\r"),
+              "ATI\r" + kError + "AT+GSN\r" + kError + "AT+GMR\r\r\nR2\r\n" + kOk);
+
+    EXPECT_TRUE(IsIdentityList("GSN"));
+    EXPECT_TRUE(IsIdentityList("I,GMI,GMM,GMR,GSN"));
+    EXPECT_FALSE(IsIdentityList(""));
+    EXPECT_FALSE(IsIdentityList("GMI,"));
+    EXPECT_FALSE(IsIdentityList("gsn"));
+}
+
 // The simulator on its pseudo-terminal, and a client on the device, raw, as the program opens it.
 class ModemSimPtyTest : public ::testing::Test {
 protected:

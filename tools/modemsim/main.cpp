@@ -23,7 +23,7 @@ extern "C" void OnSignal(int) {
 constexpr const char* kUsage =
     "Usage: countryset-modemsim [options]\n"
     "A V.250 modem on a pseudo-terminal. Prints the device path on stdout, then answers\n"
-    "AT commands (E, V, Z, +GCI) until SIGTERM or SIGINT.\n"
+    "AT commands (E, V, Z, I, +GCI, +GMI, +GMM, +GMR, +GSN) until SIGTERM or SIGINT.\n"
     "\n"
     "  --link PATH          make PATH a symlink to the device (removed on exit)\n"
     "  --state FILE         keep the country of installation in FILE across runs\n"
@@ -31,6 +31,11 @@ constexpr const char* kUsage =
     "  --sent-log FILE      write every byte sent to FILE\n"
     "  --supported SET      the countries +GCI= takes and +GCI=? reports, as the answer\n"
     "                       gives them: \"(07,3D,B5)\", \"(00-FF)\" or both mixed\n"
+    "  --info TEXT          answer ATI with TEXT (escapes allowed; \\r\\n between lines)\n"
+    "  --manufacturer TEXT  answer AT+GMI with TEXT\n"
+    "  --model TEXT         answer AT+GMM with TEXT\n"
+    "  --revision TEXT      answer AT+GMR with TEXT\n"
+    "  --serial-number TEXT answer AT+GSN with TEXT\n"
     "  --verbose            timestamped transcript on stderr\n"
     "  --pace               send at the 38400 bit/s byte rate\n"
     "  --release-abandoned  clear an exclusive open that a client left behind\n"
@@ -49,6 +54,9 @@ constexpr const char* kUsage =
     "                       as the digits 0..5)\n"
     "  --burst N            N stray bytes before the echo of each AT+GCI= line, sent\n"
     "                       with the echo and the answer in one write\n"
+    "  --identity-errors LIST\n"
+    "                       answer ERROR to these identity commands: I, GMI, GMM, GMR,\n"
+    "                       GSN, comma separated\n"
     "  --gci-answer TEXT    answer AT+GCI? with TEXT (escapes allowed) before OK\n"
     "  --help               this text\n";
 
@@ -114,6 +122,19 @@ int main(int argc, char** argv) {
             ok = countryset::ParseSupportedSet(value, codes);
         } else if (arg == "--gci-answer") {
             options.gciAnswer = countryset::UnescapeArgument(value);
+        } else if (arg == "--info") {
+            options.info = countryset::UnescapeArgument(value);
+        } else if (arg == "--manufacturer") {
+            options.manufacturer = countryset::UnescapeArgument(value);
+        } else if (arg == "--model") {
+            options.model = countryset::UnescapeArgument(value);
+        } else if (arg == "--revision") {
+            options.revision = countryset::UnescapeArgument(value);
+        } else if (arg == "--serial-number") {
+            options.serialNumber = countryset::UnescapeArgument(value);
+        } else if (arg == "--identity-errors") {
+            options.identityErrors = value;
+            ok = countryset::IsIdentityList(value);
         } else if (arg == "--extra") {
             options.extra = countryset::UnescapeArgument(value);
         } else if (arg == "--delay") {

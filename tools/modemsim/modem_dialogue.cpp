@@ -167,7 +167,21 @@ bool ModemDialogue::ExecuteCommands(std::string_view body, std::string& info) {
                 echo_ = true;  // the stored profile
                 verbose_ = true;
                 break;
+            case 'I':
+                // ATI0 is ATI; the other numbers say other things on real modems: not here.
+                if (digit(0) != 0 || !Identity("I", info)) {
+                    return false;
+                }
+                break;
             case '+': {
+                if (const std::string_view name = std::string_view(commands).substr(at, 3);
+                    name == "GMI" || name == "GMM" || name == "GMR" || name == "GSN") {
+                    at += 3;
+                    if (!Identity(name, info) || (at < commands.size() && commands[at++] != ';')) {
+                        return false;
+                    }
+                    break;
+                }
                 if (commands.compare(at, 3, "GCI") != 0) {
                     return false;
                 }
@@ -220,6 +234,38 @@ bool ModemDialogue::ExecuteCommands(std::string_view body, std::string& info) {
         }
     }
     return true;
+}
+
+bool ModemDialogue::Identity(std::string_view name, std::string& info) const {
+    std::string_view errors = options_.identityErrors;
+    while (!errors.empty()) {
+        const std::size_t comma = errors.find(',');
+        if (errors.substr(0, comma) == name) {
+            return false;
+        }
+        errors = comma == std::string_view::npos ? std::string_view() : errors.substr(comma + 1);
+    }
+    const std::string& text = name == "I"     ? options_.info
+                              : name == "GMI" ? options_.manufacturer
+                              : name == "GMM" ? options_.model
+                              : name == "GMR" ? options_.revision
+                                              : options_.serialNumber;
+    info += InfoText(text);
+    return true;
+}
+
+bool IsIdentityList(std::string_view names) {
+    while (true) {
+        const std::size_t comma = names.find(',');
+        const std::string_view name = names.substr(0, comma);
+        if (name != "I" && name != "GMI" && name != "GMM" && name != "GMR" && name != "GSN") {
+            return false;
+        }
+        if (comma == std::string_view::npos) {
+            return true;
+        }
+        names.remove_prefix(comma + 1);
+    }
 }
 
 std::string ModemDialogue::ResultCode(bool ok) const {

@@ -39,10 +39,23 @@ struct ModemSimOptions {
     std::string sentLogPath;  // every byte sent, as sent
     std::string statePath;    // keeps the country across runs
     std::string linkPath;     // symlink to the device
+    // The identity answers: ATI (ATI0), AT+GMI, AT+GMM, AT+GMR, AT+GSN, each sent as
+    // information text before OK. A text may hold "\r\n" for an answer of several lines.
+    std::string info = "countryset-modemsim V.250 simulator";
+    std::string manufacturer = "countryset";
+    std::string model = "modemsim";
+    std::string revision = "1.0";
+    std::string serialNumber = "SIM0000001";
+    // The identity commands this modem answers ERROR, named as in IdentityCommands(), comma
+    // separated ("I,GSN"): many modems know only some of them.
+    std::string identityErrors;
     // Clears an exclusive open that a client left behind (killed, or gone without TIOCNXCL).
     // Off by default, so that tests see the device as a real client would leave it.
     bool releaseAbandoned = false;
 };
+
+// The identity commands' names as --identity-errors takes them: "I", "GMI", "GMM", "GMR", "GSN".
+bool IsIdentityList(std::string_view names);
 
 // One piece of what the modem sends; replies are what --delay holds back.
 struct ModemOutput {
@@ -68,6 +81,8 @@ private:
     void ExecuteLine(std::vector<ModemOutput>& out);
     void SendBurst(std::vector<ModemOutput>& out);
     bool ExecuteCommands(std::string_view body, std::string& info);
+    // The answer of an identity command ("I", "GMI", ...) into info; false for ERROR.
+    bool Identity(std::string_view name, std::string& info) const;
     std::string ResultCode(bool ok) const;
     std::string InfoText(std::string_view text) const;
 
