@@ -160,7 +160,7 @@ TEST_F(RunLogFileTest, LinesFromSeveralThreadsArriveWhole) {
 
 TEST_F(RunLogFileTest, NeverWritesTheProgramsFilesOrAFolder) {
     const std::string settings = Path("countryset.DAT");
-    std::ofstream(settings) << "[Setting]\n";
+    std::ofstream(settings, std::ios::binary) << "[Setting]\n";
     std::string problem;
     EXPECT_EQ(RunLog::Check(settings, {settings}, LogFormat::Json, &problem), nullptr);
     EXPECT_EQ(problem, "it is one of the program's own files");
