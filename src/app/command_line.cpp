@@ -2,7 +2,9 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +29,7 @@ enum OptionId : int {
     kNoVerify,
     kJson,
     kCheck,
+    kAllPorts,
 };
 
 constexpr option kOptions[] = {
@@ -42,6 +45,7 @@ constexpr option kOptions[] = {
     {"no-verify", no_argument, nullptr, kNoVerify},
     {"json", no_argument, nullptr, kJson},
     {"check", no_argument, nullptr, kCheck},
+    {"all-ports", no_argument, nullptr, kAllPorts},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -55,6 +59,47 @@ bool NormalisePort(std::string_view text, std::string& port) {
     }
     port = std::string("COM") + text[3];
     return true;
+}
+
+// The number of a port NormalisePort has written ("COM12" -> 12).
+int PortNumber(const std::string& port) {
+    int number = 0;
+    std::from_chars(port.data() + 3, port.data() + port.size(), number);
+    return number;
+}
+
+// One --port value: a port, a list "COM1,COM3" or a range "COM1-COM8", or both ("COM1,COM4-COM6").
+// Adds each port to ports; false with the word it could not take in bad.
+bool AddPorts(std::string_view text, std::vector<std::string>& ports, std::string& bad) {
+    for (;;) {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        const std::size_t dash = item.find('-');
+        std::string first;
+        std::string last;
+        if (!NormalisePort(item.substr(0, dash), first) ||
+            (dash != std::string_view::npos && !NormalisePort(item.substr(dash + 1), last))) {
+            bad = std::string(item);
+            return false;
+        }
+        if (dash == std::string_view::npos) {
+            ports.push_back(first);
+        } else {
+            const int from = PortNumber(first);
+            const int to = PortNumber(last);
+            if (from > to) {
+                bad = std::string(item);
+                return false;
+            }
+            for (int n = from; n <= to; ++n) {
+                ports.push_back("COM" + std::to_string(n));
+            }
+        }
+        if (comma == std::string_view::npos) {
+            return true;
+        }
+        text.remove_prefix(comma + 1);
+    }
 }
 
 CommandLine UsageError(std::string what) {
@@ -112,11 +157,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 ++modes;
                 break;
             case kPort:
-                if (!NormalisePort(optarg, result.port)) {
-                    return UsageError("--port takes COM1 to COM8, not '" + std::string(optarg) +
-                                      "'");
+                if (std::string bad; !AddPorts(optarg, result.ports, bad)) {
+                    return UsageError("--port takes COM1 to COM8, not '" + bad + "'");
                 }
                 portGiven = true;
+                break;
+            case kAllPorts:
+                result.allPorts = true;
                 break;
             case kQuery:
                 result.mode = CommandLine::Mode::Query;
@@ -167,6 +214,14 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             }
         }
     }
+    // Port order, each port once: the results come out in this order.
+    std::sort(
+        result.ports.begin(), result.ports.end(),
+        [](const std::string& a, const std::string& b) { return PortNumber(a) < PortNumber(b); });
+    result.ports.erase(std::unique(result.ports.begin(), result.ports.end()), result.ports.end());
+    if (!result.ports.empty()) {
+        result.port = result.ports.front();
+    }
     if (optind < argc) {
         return UsageError("unknown argument '" +
                           std::string(args[static_cast<std::size_t>(optind)]) + "'");
@@ -177,6 +232,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     if (portGiven && result.mode != CommandLine::Mode::Country &&
         result.mode != CommandLine::Mode::Query) {
         return UsageError("--port goes with --country or --query");
+    }
+    if (result.allPorts && portGiven) {
+        return UsageError("--all-ports and --port go one at a time");
+    }
+    if (SeveralPorts(result) && result.mode != CommandLine::Mode::Country) {
+        return UsageError("several ports, or --all-ports, go with --country");
     }
     if (result.check && result.mode != CommandLine::Mode::Country) {
         return UsageError("--check goes with --country");
@@ -195,8 +256,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 std::string UsageText(const std::string& programName) {
     const std::string indent(programName.size() + 8, ' ');
     return "Usage: " + programName + " [--console] [--no-verify] [--trace[=FILE]]\n" + indent +
-           "--country NAME [--port COMn] [--check | --no-verify] [--json] [--trace[=FILE]]\n" +
-           indent + "--query [--port COMn] [--json] [--trace[=FILE]]\n" + indent +
+           "--country NAME [--port COMn[,COMn|-COMn]... | --all-ports]\n" + indent +
+           "          [--check | --no-verify] [--json] [--trace[=FILE]]\n" + indent +
+           "--query [--port COMn] [--json] [--trace[=FILE]]\n" + indent +
            "--list-ports [--json] | --list-countries\n" + indent + "--help | --version\n";
 }
 
@@ -238,6 +300,13 @@ std::string HelpText(const std::string& programName) {
            "\n"
            "Options:\n"
            "  --port COMn         the port for --country or --query (default: the stored one)\n"
+           "                      --country takes several at once, each on a thread of its own:\n"
+           "                      --port repeated, a list COM1,COM3 or a range COM1-COM8; a\n"
+           "                      line per port, then a summary; the choice is not stored\n"
+           "                        " +
+           programName +
+           " --country France --port COM1-COM8\n"
+           "  --all-ports         with --country: every port whose device is there\n"
            "  --trace[=FILE]      record every byte sent and received, with times, to stderr\n"
            "                      or FILE\n"
            "                        " +

@@ -6,6 +6,7 @@
 #include "app/choice_presenter.h"
 #include "app/command_line.h"
 #include "app/exit_status.h"
+#include "app/line_output.h"
 #include "app/platform.h"
 #include "app/port_list.h"
 #include "app/program_state.h"
@@ -13,11 +14,13 @@
 #include "app/result_json.h"
 #include "app/scripted_run.h"
 #include "app/setup_app.h"
+#include "app/several_ports.h"
 #include "app/trace_file.h"
 #include "serial/process_signals.h"
 #include "serial/trace_comm_driver.h"
 #include "settings/profile_file.h"
 #include "settings/settings_path.h"
+#include "settings/synchronized_profile.h"
 #include "ui/console_input.h"
 #include "ui/console_presenter.h"
 #include "ui/shown_text.h"
@@ -51,7 +54,9 @@ int main(int argc, char** argv) {
     ProgramState state;
     state.appName = appName;
     state.readBack = !commandLine.noVerify;
-    ProfileFile profile;
+    ProfileFile profileFile;
+    // Several ports read it from threads of their own.
+    SynchronizedProfile profile(profileFile);
     const SystemDriver system = MakeSystemDriver(profile, state.settingsPath);
     CommDriver& driver = *system.driver;
     state.portDevice = system.portDevice;
@@ -70,10 +75,23 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    std::ostream& traceOut = traceFile != nullptr ? traceFile->Stream() : std::cerr;
+    // Several ports write their lines to stderr from threads of their own: whole lines only.
+    LineOutput errorLines(std::cerr);
+    LineStream traceLines(errorLines);
+    const bool severalPorts = SeveralPorts(commandLine);
+    std::ostream& traceOut = traceFile != nullptr ? traceFile->Stream()
+                             : severalPorts       ? static_cast<std::ostream&>(traceLines)
+                                                  : std::cerr;
     TraceCommDriver traceDriver(driver, traceOut);
+    if (severalPorts) {
+        traceDriver.TagPorts();
+    }
     CommDriver& commDriver = commandLine.trace ? static_cast<CommDriver&>(traceDriver) : driver;
 
+    if (severalPorts) {
+        return RunSeveralPorts({commandLine, executable, state, profile, commDriver,
+                                commandLine.trace ? &traceDriver : nullptr, errorLines, std::cout});
+    }
     if (commandLine.mode == CommandLine::Mode::Country) {
         const ScriptedRequest request{commandLine.country, commandLine.port, commandLine.check,
                                       executable};

@@ -97,7 +97,8 @@ bool CMainDlg::RunCountrySetting() {
     const bool checked = m_state.checkOnly && (m_outcome.kind == RunOutcomeKind::AlreadySet ||
                                                m_outcome.kind == RunOutcomeKind::WouldChange);
     for (const MessageBoxText& box :
-         checked ? CheckMessages(m_outcome) : OutcomeMessages(m_outcome, m_state.settingsPath)) {
+         checked ? CheckMessages(m_outcome)
+                 : OutcomeMessages(m_outcome, m_state.settingsPath, m_state.storeChoice)) {
         m_messages.ShowBox(box);
     }
     // A failed attach leaves its port to be closed once the operator has been told, so a modem
@@ -146,7 +147,8 @@ void CMainDlg::SetCountry(const CCountryDlg& dlg) {
 
     if ((m_state.readBefore || m_state.checkOnly) && ReadBefore()) {
         // The modem already holds the country: stored as after a set (never by a check).
-        if (m_outcome.kind == RunOutcomeKind::AlreadySet && !m_state.checkOnly) {
+        if (m_outcome.kind == RunOutcomeKind::AlreadySet && !m_state.checkOnly &&
+            m_state.storeChoice) {
             m_outcome.stored = WriteBackChoice(dlg.m_nCountrySel, dlg.m_nPortSel);
         }
         m_outcome.ms.total = driver.GetTickCount64() - start;
@@ -185,7 +187,7 @@ void CMainDlg::SetCountry(const CCountryDlg& dlg) {
     }
     // The modem holds the country now: the choice is stored before the operator is told, so a
     // hang-up or a kill while the message waits cannot lose it.
-    if (m_outcome.CountrySet()) {
+    if (m_outcome.CountrySet() && m_state.storeChoice) {
         m_outcome.stored = WriteBackChoice(dlg.m_nCountrySel, dlg.m_nPortSel);
     }
     m_outcome.ms.total = driver.GetTickCount64() - start;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "settings/private_profile.h"
 
@@ -13,5 +15,9 @@ namespace countryset {
 // COUNTRYSET_DEV_ROOT, when set, stands in for /dev (for tests that build fake device folders).
 int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out,
               bool json = false);
+
+// --all-ports: the ports whose device is there and is a serial port (as --list-ports shows
+// them), in port order. Opens no device.
+std::vector<std::string> PresentPorts(PrivateProfile& profile, const char* settingsPath);
 
 }  // namespace countryset

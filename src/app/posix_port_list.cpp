@@ -121,6 +121,20 @@ std::vector<std::string> Entries(const std::string& folder) {
 
 }  // namespace
 
+std::vector<std::string> PresentPorts(PrivateProfile& profile, const char* settingsPath) {
+    const DeviceRoot root;
+    std::vector<std::string> ports;
+    for (int n = 1; n <= 8; ++n) {
+        const std::string port = "COM" + std::to_string(n);
+        const std::string device = PortDevicePath(profile, settingsPath, port);
+        struct stat info {};
+        if (!device.empty() && DeviceKind(root.Local(device), info) == Kind::Serial) {
+            ports.push_back(port);
+        }
+    }
+    return ports;
+}
+
 int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out, bool json) {
     const DeviceRoot root;
     std::set<std::string> reached;

@@ -50,6 +50,9 @@ struct ProgramState {
     bool readBefore = false;
     // --check: that question alone; nothing is sent to set, nothing is stored.
     bool checkOnly = false;
+    // Store the choice (CurrentSet, CurrentCOM) after a set; off when several ports are set at
+    // once, which would each store their own port.
+    bool storeChoice = true;
     // The device a port name opens, for telling the operator; empty when not known.
     std::function<std::string(std::string_view)> portDevice;
 };

@@ -25,7 +25,7 @@ std::string ShownSent(const RunOutcome& outcome) {
 }  // namespace
 
 std::vector<MessageBoxText> OutcomeMessages(const RunOutcome& outcome,
-                                            const std::string& settingsPath) {
+                                            const std::string& settingsPath, bool storeWanted) {
     std::vector<MessageBoxText> boxes;
     const auto attachFailure = [&](AttachResult::Kind kind) {
         if (auto box = AttachFailureMessage({kind, outcome.reason, outcome.reply})) {
@@ -61,7 +61,7 @@ std::vector<MessageBoxText> OutcomeMessages(const RunOutcome& outcome,
         case RunOutcomeKind::SetNotChecked:
         case RunOutcomeKind::AlreadySet:
             boxes.push_back({"Country set successfully.", "", MB_OK});
-            if (!outcome.stored) {
+            if (!outcome.stored && storeWanted) {
                 boxes.push_back(
                     {"The country was set on the modem, but the choice could not be "
                      "saved in the settings file " +

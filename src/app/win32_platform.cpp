@@ -8,7 +8,7 @@
 
 namespace countryset {
 
-SystemDriver MakeSystemDriver(ProfileFile&, const char*) {
+SystemDriver MakeSystemDriver(PrivateProfile&, const char*) {
     // COMn is the system's own device name here; the settings file maps no ports.
     auto driver = std::make_unique<Win32CommDriver>();
     Win32CommDriver* win32 = driver.get();

@@ -9,17 +9,35 @@
 
 namespace countryset {
 
+namespace {
+
 // COMn is the system's own device name there: a port exists when the system knows the name.
 // Asking the name space opens nothing.
+bool PortExists(int n) {
+    const std::wstring name = L"COM" + std::to_wstring(n);
+    wchar_t target[512];
+    return ::QueryDosDeviceW(name.c_str(), target, 512) != 0;
+}
+
+}  // namespace
+
+std::vector<std::string> PresentPorts(PrivateProfile& /*profile*/, const char* /*settingsPath*/) {
+    std::vector<std::string> ports;
+    for (int n = 1; n <= 8; ++n) {
+        if (PortExists(n)) {
+            ports.push_back("COM" + std::to_string(n));
+        }
+    }
+    return ports;
+}
+
 int ListPorts(PrivateProfile& /*profile*/, const char* /*settingsPath*/, std::ostream& out,
               bool json) {
     if (!json) {
         out << "Port  Exists\n";
     }
     for (int n = 1; n <= 8; ++n) {
-        const std::wstring name = L"COM" + std::to_wstring(n);
-        wchar_t target[512];
-        const bool exists = ::QueryDosDeviceW(name.c_str(), target, 512) != 0;
+        const bool exists = PortExists(n);
         if (json) {
             // What the system does not say without opening the port is null.
             const std::string port = "COM" + std::to_string(n);
