@@ -6,7 +6,6 @@
 
 #include "app/json_text.h"
 #include "app/result_json.h"
-#include "app/scripted_run.h"
 
 namespace countryset {
 namespace {
@@ -105,74 +104,6 @@ TEST(ResultJsonTest, ARunIsOneObjectWithEveryFieldInItsPlace) {
               std::string::npos)
         << json;
     EXPECT_EQ(json.find('\n'), std::string::npos);
-}
-
-// What each kind tells a script: its name, whether the modem was changed and verified, and the
-// exit status of a single-port run.
-TEST(ResultJsonTest, EachOutcomeHasItsNameFlagsAndExitStatus) {
-    using enum RunOutcomeKind;
-    struct Case {
-        RunOutcomeKind kind;
-        const char* name;
-        bool changed;
-        bool verified;
-        ExitStatus status;
-    };
-    const Case cases[] = {
-        {Cancelled, "cancelled", false, false, ExitStatus::NotSet},
-        {PortNotUsable, "port_not_usable", false, false, ExitStatus::PortNotUsable},
-        {WatcherNotStarted, "watcher_not_started", false, false, ExitStatus::PortNotUsable},
-        {NoModem, "no_modem", false, false, ExitStatus::NoAnswer},
-        {NoAnswer, "no_answer", false, false, ExitStatus::NoAnswer},
-        {Refused, "refused", false, false, ExitStatus::Refused},
-        {HoldsOther, "holds_other", true, false, ExitStatus::HoldsOther},
-        {SetVerified, "set_verified", true, true, ExitStatus::Set},
-        {SetNotReported, "set_not_reported", true, false, ExitStatus::Set},
-        {SetNotChecked, "set_not_checked", true, false, ExitStatus::Set},
-        {AlreadySet, "already_set", false, true, ExitStatus::Set},
-        {WouldChange, "would_change", false, false, ExitStatus::CheckDiffers},
-    };
-    for (const Case& c : cases) {
-        RunOutcome outcome = SetOutcome();
-        outcome.kind = c.kind;
-        const std::string json = OutcomeJson(outcome);
-        EXPECT_NE(json.find(std::string(R"("outcome":")") + c.name + R"(","changed":)" +
-                            (c.changed ? "true" : "false") + R"(,"verified":)" +
-                            (c.verified ? "true" : "false")),
-                  std::string::npos)
-            << json;
-        EXPECT_EQ(ScriptedStatus(c.kind), c.status) << c.name;
-    }
-}
-
-TEST(ResultJsonTest, AQueryIsOneObjectWithWhatTheModemTakes) {
-    QueryOutcome query;
-    query.attach.kind = AttachResult::Kind::Attached;
-    query.port = "COM1";
-    query.device = "/dev/ttyS0";
-    query.current = QueryOutcome::Answer::Answered;
-    query.currentCode = 0x33;
-    query.currentName = {"Dominican Republic", false};
-    query.supported = QueryOutcome::Answer::Answered;
-    query.supportedCodes.set(0x00).set(0x3D).set(0xFE);
-    query.offered = {{"France", "3D", QueryOutcome::Offered::Support::Yes},
-                     {"Spain", "A0", QueryOutcome::Offered::Support::No},
-                     {"Odd", "zz", QueryOutcome::Offered::Support::Unknown}};
-    EXPECT_EQ(QueryJson(query, ""),
-              R"({"port":"COM1","device":"/dev/ttyS0","outcome":"read","reason":"",)"
-              R"("current":{"code":"33","name":"Dominican Republic","in_settings":false},)"
-              R"("supported":["00","3D","FE"],"offered":[{"name":"France","code":"3D",)"
-              R"("supported":true},{"name":"Spain","code":"A0","supported":false},)"
-              R"({"name":"Odd","code":"zz","supported":null}]})");
-
-    query.supported = QueryOutcome::Answer::Refused;
-    EXPECT_NE(QueryJson(query, "refused").find(R"("outcome":"incomplete","reason":"refused",)"),
-              std::string::npos);
-    QueryOutcome silent;
-    silent.attach.kind = AttachResult::Kind::ProbeFailed;
-    EXPECT_EQ(QueryJson(silent, ""),
-              R"({"port":"","device":"","outcome":"no_modem","reason":"","current":null,)"
-              R"("supported":null,"offered":[]})");
 }
 
 }  // namespace
