@@ -11,6 +11,7 @@
 #include "app/query_run.h"
 #include "app/setup_app.h"
 #include "app/trace_file.h"
+#include "seams/port_name.h"
 #include "serial/process_signals.h"
 #include "serial/trace_comm_driver.h"
 #include "settings/profile_file.h"
@@ -48,6 +49,9 @@ int main(int argc, char** argv) {
     ProgramState state;
     state.appName = appName;
     state.readBack = !commandLine.noVerify;
+    if (const int port = ComPortNumber(commandLine.port); port > kListedPorts) {
+        state.givenPortNumber = port;
+    }
     ProfileFile profile;
     const SystemDriver system = MakeSystemDriver(profile, state.settingsPath);
     CommDriver& driver = *system.driver;

@@ -38,6 +38,7 @@ TEST(CommandLineTest, EachCommandLineMeansOneThing) {
          "United States",
          "COM3"},
         {{"--port=COM8", "--query"}, Action::Run, Mode::Query, "", "COM8"},
+        {{"--port=com256", "--query"}, Action::Run, Mode::Query, "", "COM256"},
         {{"--list-ports"}, Action::Run, Mode::ListPorts, "", ""},
         {{"--list-countries"}, Action::Run, Mode::ListCountries, "", ""},
         // getopt_long takes an unambiguous beginning, as its neighbours do.
@@ -83,8 +84,8 @@ TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
         {{"--country"}, "option '--country' needs a value"},
         {{"--country="}, "--country needs a country name"},
         {{"--trace="}, "--trace= needs a file name"},
-        {{"--query", "--port", "COM9"}, "--port takes COM1 to COM8, not 'COM9'"},
-        {{"--query", "--port", "/dev/ttyS0"}, "--port takes COM1 to COM8, not '/dev/ttyS0'"},
+        {{"--query", "--port", "COM257"}, "--port takes COM1 to COM256, not 'COM257'"},
+        {{"--query", "--port", "/dev/ttyS0"}, "--port takes COM1 to COM256, not '/dev/ttyS0'"},
         {{"--port", "COM2"}, "--port goes with --country or --query"},
         {{"--list-ports", "--port", "COM2"}, "--port goes with --country or --query"},
         {{"--query", "--country", "Spain"},

@@ -257,7 +257,7 @@ TEST(RefusalTest, NoSettingsFileToTrustEndsBeforeTheDialog) {
     }
 }
 
-TEST(SelectPortNumberTest, OnlyPositionsZeroToSevenPickAPort) {
+TEST(SelectPortNumberTest, OnlyPositionsZeroToSevenOrAPortBeyondTheListPickAPort) {
     ProgramState state;
     MemoryProfile profile;
     FakeCommDriver driver;
@@ -268,7 +268,14 @@ TEST(SelectPortNumberTest, OnlyPositionsZeroToSevenPickAPort) {
     for (auto [position, port] : {std::pair{0, 1}, {7, 8}, {3, 4}, {8, 1}, {-1, 1}, {-100, 1}}) {
         state.chosenPortPosition = position;
         dlg.SelectPortNumber();
-        EXPECT_EQ(dlg.Port().State()->byPortNumber, port) << position;
+        EXPECT_EQ(dlg.Port().State()->wPortNumber, port) << position;
+    }
+    // A port given beyond the list wins over any position; one inside it or past 256 does not.
+    state.chosenPortPosition = 2;
+    for (auto [given, port] : {std::pair{9, 9}, {256, 256}, {8, 3}, {257, 3}, {0, 3}}) {
+        state.givenPortNumber = given;
+        dlg.SelectPortNumber();
+        EXPECT_EQ(dlg.Port().State()->wPortNumber, port) << given;
     }
 }
 
