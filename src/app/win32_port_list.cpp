@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "seams/port_name.h"
@@ -215,17 +216,25 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
     std::sort(ports.begin(), ports.end(), PortOrder);
 
     out << "\nPorts on this system:" << (ports.empty() ? " none\n" : "\n");
-    std::size_t suggested = 0;
     for (const std::string& name : ports) {
         const auto found = friendly.find(name);
-        out << "  " << pad(VisibleText(name), 6);
+        out << "  " << VisibleText(name);
         if (found != friendly.end() && !found->second.empty()) {
-            out << "  " << VisibleText(found->second);
+            out << std::string(std::max<std::size_t>(name.size(), 6) - name.size() + 2, ' ')
+                << VisibleText(found->second);
         }
         out << "\n";
         if (std::find(reached.begin(), reached.end(), PortKey(name)) == reached.end()) {
-            const std::string port =
-                suggested < freePorts.size() ? freePorts[suggested++] : std::string("COMn");
+            // A port of the list that [Ports] points elsewhere is best reached as itself.
+            auto pick = std::find(freePorts.begin(), freePorts.end(), PortKey(name));
+            if (pick == freePorts.end()) {
+                pick = std::find_if(freePorts.begin(), freePorts.end(),
+                                    [](const std::string& free) { return !free.empty(); });
+            }
+            std::string port = "COMn";
+            if (pick != freePorts.end()) {
+                port = std::exchange(*pick, std::string());  // taken
+            }
             const std::string value =
                 ComPortNumber(name) != 0 ? PortKey(name) : std::string(kDevicePrefix) + name;
             out << "      [Ports] " << port << "=" << VisibleText(value) << "\n";
