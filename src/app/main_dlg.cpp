@@ -129,6 +129,7 @@ void CMainDlg::SetCountry(const CCountryDlg& dlg) {
     }
     m_outcome.codeSent = dlg.m_strCode;
 
+    m_messages.ShowProgress("Setting " + m_outcome.countryName + " on " + m_outcome.port + "...");
     const AttachResult attached = AttachModem();
     m_outcome.ms.attach = driver.GetTickCount64() - start;
     if (attached.kind != AttachResult::Kind::Attached) {

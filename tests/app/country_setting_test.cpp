@@ -22,6 +22,9 @@ TEST_F(CountrySettingTest, SuccessSendsExactBytesAndStoresOnlyTheTwoKeys) {
     // must not lose it.
     std::string fileWhenTold;
     presenter.OnMessage([&](const auto&) { fileWhenTold = File(); });
+    // The operator is told what the run does before the port is opened.
+    std::vector<std::string> callsWhenShown{"none"};
+    presenter.OnProgress([&](const auto&) { callsWhenShown = driver.Calls({"CreateFile"}); });
 
     EXPECT_TRUE(RunProgram());
     EXPECT_THAT(written, ElementsAre("ATZE1\r", "AT+GCI=11\r", "AT+GCI?\r"));
@@ -32,6 +35,8 @@ TEST_F(CountrySettingTest, SuccessSendsExactBytesAndStoresOnlyTheTwoKeys) {
               "CurrentCOM=3\r\n[Country]\r\nFrance=22\r\nItaly=33\r\nSpain=11\r\n"
               "; trailing comment\r\n");
     EXPECT_EQ(fileWhenTold, File());
+    EXPECT_THAT(presenter.Progress(), ElementsAre("Setting Spain on COM3..."));
+    EXPECT_THAT(callsWhenShown, ElementsAre());
     // Both keys in one write, so nobody sees one run's country with another's port.
     ASSERT_EQ(profile.Writes().size(), 1u);
     EXPECT_THAT(profile.Writes()[0].keys,
