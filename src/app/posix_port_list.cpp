@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/json_text.h"
 #include "app/port_list.h"
 #include "serial/posix_tty_device.h"
 #include "settings/port_devices.h"
@@ -120,12 +121,28 @@ std::vector<std::string> Entries(const std::string& folder) {
 
 }  // namespace
 
-int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out) {
+std::vector<std::string> PresentPorts(PrivateProfile& profile, const char* settingsPath) {
+    const DeviceRoot root;
+    std::vector<std::string> ports;
+    for (int n = 1; n <= 8; ++n) {
+        const std::string port = "COM" + std::to_string(n);
+        const std::string device = PortDevicePath(profile, settingsPath, port);
+        struct stat info {};
+        if (!device.empty() && DeviceKind(root.Local(device), info) == Kind::Serial) {
+            ports.push_back(port);
+        }
+    }
+    return ports;
+}
+
+int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out, bool json) {
     const DeviceRoot root;
     std::set<std::string> reached;
     std::vector<std::string> freePorts;
 
-    out << "Port  Device                          Exists  Serial   Held\n";
+    if (!json) {
+        out << "Port  Device                          Exists  Serial   Held\n";
+    }
     for (int n = 1; n <= 8; ++n) {
         const std::string port = "COM" + std::to_string(n);
         const std::string device = PortDevicePath(profile, settingsPath, port);
@@ -142,9 +159,25 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
             text.resize(std::max(text.size(), width), ' ');
             return text;
         };
-        out << port << "  " << pad(VisibleText(device), 30) << "  "
-            << pad(kind == Kind::Missing ? "no" : "yes", 6) << "  " << pad(serial, 7) << "  "
-            << held << "\n";
+        if (json) {
+            JsonWriter line;
+            line.BeginObject().Key("port").String(port).Key("device").String(device);
+            line.Key("exists").Bool(kind != Kind::Missing).Key("type");
+            if (kind == Kind::Missing) {
+                line.Null().Key("held").Null();
+            } else {
+                line.String(kind == Kind::Serial      ? "serial"
+                            : kind == Kind::NoUart    ? "no_uart"
+                            : kind == Kind::NotDevice ? "not_device"
+                                                      : "not_serial");
+                line.Key("held").Bool(Flocked(info));
+            }
+            out << line.EndObject().Text() << "\n";
+        } else {
+            out << port << "  " << pad(VisibleText(device), 30) << "  "
+                << pad(kind == Kind::Missing ? "no" : "yes", 6) << "  " << pad(serial, 7) << "  "
+                << held << "\n";
+        }
         if (kind == Kind::Missing) {
             freePorts.push_back(port);
         } else if (const std::string real = RealPath(local); !real.empty()) {
@@ -178,16 +211,31 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
                 break;
             }
         }
+        const std::string port =
+            unreached.size() < freePorts.size() ? freePorts[unreached.size()] : "COMn";
+        if (json) {
+            // No port reaches it: the port it could be mapped to, and its stable name.
+            JsonWriter line;
+            line.BeginObject().Key("port").Null().Key("device").String(root.Shown(local));
+            line.Key("stable_name").String(root.Shown(stable)).Key("free_port");
+            if (port != "COMn") {
+                line.String(port);
+            } else {
+                line.Null();
+            }
+            unreached.push_back(line.EndObject().Text());
+            continue;
+        }
         std::string line = "  " + VisibleText(root.Shown(local));
         if (stable != local) {
             line += "  " + VisibleText(root.Shown(stable));
         }
-        const std::string port =
-            unreached.size() < freePorts.size() ? freePorts[unreached.size()] : "COMn";
         line += "\n      [Ports] " + port + "=" + VisibleText(root.Shown(stable));
         unreached.push_back(line);
     }
-    out << "\nSerial devices no port reaches:" << (unreached.empty() ? " none\n" : "\n");
+    if (!json) {
+        out << "\nSerial devices no port reaches:" << (unreached.empty() ? " none\n" : "\n");
+    }
     for (const std::string& line : unreached) {
         out << line << "\n";
     }

@@ -9,7 +9,7 @@
 
 namespace countryset {
 
-SystemDriver MakeSystemDriver(ProfileFile& profile, const char* settingsPath) {
+SystemDriver MakeSystemDriver(PrivateProfile& profile, const char* settingsPath) {
     // COMn is the system's own device name here; [Ports] may name another Windows port.
     const auto device = [&profile, settingsPath](std::string_view portName) {
         return WindowsPortDevicePath(profile, settingsPath, portName);

@@ -10,6 +10,8 @@
 #include "settings/port_devices.h"
 #include "ui/shown_text.h"
 
+#include "app/json_text.h"
+
 // After our own headers: its macros would rename the profile operations they declare.
 #include <windows.h>
 // The device installer's headers after windows.h, as they expect.
@@ -172,20 +174,41 @@ std::string PortKey(const std::string& device) {
 
 // COMn is the system's own device name here; [Ports] may point one of the list's ports at any
 // other. A port exists when the system knows its name: asking the name space opens nothing.
-int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out) {
+std::vector<std::string> PresentPorts(PrivateProfile& profile, const char* settingsPath) {
+    std::vector<std::string> ports;
+    for (int n = 1; n <= kListedPorts; ++n) {
+        const std::string port = ComPortName(n);
+        if (NameExists(PortKey(WindowsPortDevicePath(profile, settingsPath, port)))) {
+            ports.push_back(port);
+        }
+    }
+    return ports;
+}
+
+int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out, bool json) {
     const auto pad = [](std::string text, std::size_t width) {
         text.resize(std::max(text.size(), width), ' ');
         return text;
     };
     std::vector<std::string> freePorts;
     std::vector<std::string> reached;
-    out << "Port  Device            Exists\n";
+    if (!json) {
+        out << "Port  Device            Exists\n";
+    }
     for (int n = 1; n <= kListedPorts; ++n) {
         const std::string port = ComPortName(n);
         const std::string device = WindowsPortDevicePath(profile, settingsPath, port);
         const bool exists = NameExists(PortKey(device));
-        out << port << "  " << pad(VisibleText(device), 16) << "  " << (exists ? "yes" : "no")
-            << "\n";
+        if (json) {
+            // What the system does not say without opening the port is null.
+            JsonWriter line;
+            line.BeginObject().Key("port").String(port).Key("device").String(device);
+            line.Key("exists").Bool(exists).Key("type").Null().Key("held").Null().EndObject();
+            out << line.Text() << "\n";
+        } else {
+            out << port << "  " << pad(VisibleText(device), 16) << "  " << (exists ? "yes" : "no")
+                << "\n";
+        }
         if (exists) {
             reached.push_back(PortKey(device));
         } else {
@@ -215,28 +238,50 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
     }
     std::sort(ports.begin(), ports.end(), PortOrder);
 
-    out << "\nPorts on this system:" << (ports.empty() ? " none\n" : "\n");
+    if (!json) {
+        out << "\nPorts on this system:" << (ports.empty() ? " none\n" : "\n");
+    }
     for (const std::string& name : ports) {
         const auto found = friendly.find(name);
-        out << "  " << VisibleText(name);
-        if (found != friendly.end() && !found->second.empty()) {
-            out << std::string(std::max<std::size_t>(name.size(), 6) - name.size() + 2, ' ')
-                << VisibleText(found->second);
-        }
-        out << "\n";
-        if (std::find(reached.begin(), reached.end(), PortKey(name)) == reached.end()) {
+        const std::string shown = found != friendly.end() ? found->second : std::string();
+        const bool isReached =
+            std::find(reached.begin(), reached.end(), PortKey(name)) != reached.end();
+        std::string port = "COMn";
+        if (!isReached) {
             // A port of the list that [Ports] points elsewhere is best reached as itself.
             auto pick = std::find(freePorts.begin(), freePorts.end(), PortKey(name));
             if (pick == freePorts.end()) {
                 pick = std::find_if(freePorts.begin(), freePorts.end(),
                                     [](const std::string& free) { return !free.empty(); });
             }
-            std::string port = "COMn";
             if (pick != freePorts.end()) {
                 port = std::exchange(*pick, std::string());  // taken
             }
-            const std::string value =
-                ComPortNumber(name) != 0 ? PortKey(name) : std::string(kDevicePrefix) + name;
+        }
+        const std::string value =
+            ComPortNumber(name) != 0 ? PortKey(name) : std::string(kDevicePrefix) + name;
+        if (json) {
+            // As a device no port reaches on Linux: the [Ports] value that reaches it.
+            if (!isReached) {
+                JsonWriter line;
+                line.BeginObject().Key("port").Null().Key("device").String(value);
+                line.Key("stable_name").String(value).Key("free_port");
+                if (port != "COMn") {
+                    line.String(port);
+                } else {
+                    line.Null();
+                }
+                out << line.EndObject().Text() << "\n";
+            }
+            continue;
+        }
+        out << "  " << VisibleText(name);
+        if (!shown.empty()) {
+            out << std::string(std::max<std::size_t>(name.size(), 6) - name.size() + 2, ' ')
+                << VisibleText(shown);
+        }
+        out << "\n";
+        if (!isReached) {
             out << "      [Ports] " << port << "=" << VisibleText(value) << "\n";
         }
     }

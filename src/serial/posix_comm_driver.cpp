@@ -74,7 +74,8 @@ std::shared_ptr<PosixCommDriver::Port> PosixCommDriver::FindPort(CommHandle hand
 
 PortOpenError PosixCommDriver::LastOpenError() const {
     std::lock_guard lock(openErrorMutex_);
-    return lastOpenError_;
+    const auto found = lastOpenErrors_.find(std::this_thread::get_id());
+    return found != lastOpenErrors_.end() ? found->second : PortOpenError{};
 }
 
 CommHandle PosixCommDriver::CreateFile(std::string_view portName) {
@@ -86,8 +87,12 @@ CommHandle PosixCommDriver::CreateFile(std::string_view portName) {
     } else if (error.problem == PortProblem::None) {
         error.problem = PortProblem::Other;
     }
-    std::lock_guard lock(openErrorMutex_);
-    lastOpenError_ = std::move(error);
+    try {
+        std::lock_guard lock(openErrorMutex_);
+        lastOpenErrors_[std::this_thread::get_id()] = std::move(error);
+    } catch (const std::bad_alloc&) {
+        // The open itself stands; only its reason is not kept.
+    }
     return handle;
 }
 

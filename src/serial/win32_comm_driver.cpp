@@ -89,7 +89,8 @@ std::shared_ptr<Win32CommDriver::Port> Win32CommDriver::FindLivePort(
 
 PortOpenError Win32CommDriver::LastOpenError() const {
     std::lock_guard lock(openErrorMutex_);
-    return lastOpenError_;
+    const auto found = lastOpenErrors_.find(std::this_thread::get_id());
+    return found != lastOpenErrors_.end() ? found->second : PortOpenError{};
 }
 
 void Win32CommDriver::NoteOpenError(std::string_view portName, PortProblem problem,
@@ -100,8 +101,12 @@ void Win32CommDriver::NoteOpenError(std::string_view portName, PortProblem probl
     if (systemError != 0) {
         error.detail = "system error " + std::to_string(systemError);
     }
-    std::lock_guard lock(openErrorMutex_);
-    lastOpenError_ = std::move(error);
+    try {
+        std::lock_guard lock(openErrorMutex_);
+        lastOpenErrors_[std::this_thread::get_id()] = std::move(error);
+    } catch (const std::bad_alloc&) {
+        // The open's outcome stands; only its reason is not kept.
+    }
 }
 
 CommHandle Win32CommDriver::CreateFile(std::string_view portName) {

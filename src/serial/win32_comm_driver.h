@@ -9,6 +9,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include "serial/comm_driver.h"
@@ -74,8 +75,10 @@ private:
     std::wstring DeviceOf(std::string_view portName) const;
     void NoteOpenError(std::string_view portName, PortProblem problem, std::uint32_t systemError);
     PortResolver resolver_;
+    // Per thread, as the system keeps its last error: ports opened at the same time on several
+    // threads each learn why their own open failed.
     mutable std::mutex openErrorMutex_;
-    PortOpenError lastOpenError_;  // guarded by openErrorMutex_
+    std::unordered_map<std::thread::id, PortOpenError> lastOpenErrors_;  // openErrorMutex_
 
     struct Port;
     struct Event;
