@@ -226,13 +226,13 @@ TEST_F(ToolboxTest, PortsBeyondTheListOpenOnlyTheirPortsEntry) {
     const std::string settings = ReplaceAll(settings_, "\r\nCOM1=", "\r\nCOM12=");
     folder_.WriteSettings(settings);
     ProgramResult result = RunDetached({"--country", "Japan", "--port", "COM13"});
-    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(result.exitCode, 4) << result.err;
     EXPECT_THAT(result.err, HasSubstr("COM13 has no entry in [Ports]"));
     EXPECT_EQ(folder_.ReadSettings(), settings);
 
     result = RunDetached({"--country", "Japan", "--port", "com12"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=00\rAT+GCI?\r");
+    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI?\rAT+GCI=00\rAT+GCI?\r");
     EXPECT_EQ(folder_.ReadSettings(),
               ReplaceAll(ReplaceAll(settings, "CurrentSet=0\r\n", "CurrentSet=19\r\n"),
                          "CurrentCOM=1\r\n", "CurrentCOM=12\r\n"));
