@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "app/setup_app.h"
+#include "seams/port_name.h"
 #include "ui/dialog.h"
 #include "ui/dialog_templates.h"
 #include "ui/drop_down_list.h"
@@ -145,12 +146,14 @@ void ChoicePresenter::RunModal(CDialog& dlg) {
         const auto found = std::find_if(portNames.begin(), portNames.end(), [&](const auto& name) {
             return CompareNoCase(name, m_port) == 0;
         });
-        if (found == portNames.end()) {
+        if (found != portNames.end()) {
+            dlg.SelectItem(IDC_PORT_LIST, static_cast<int>(found - portNames.begin()));
+        } else if (ComPortNumber(m_port) <= kListedPorts) {
             m_usageProblem = "the port list offers no " + m_port;
             dlg.CloseBox();
             return;
         }
-        dlg.SelectItem(IDC_PORT_LIST, static_cast<int>(found - portNames.begin()));
+        // A port beyond the list is the run's own (ProgramState::givenPortNumber).
     }
     m_portPosition = ports->GetCurSel();
 

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "seams/port_name.h"
+
 #ifndef COUNTRYSET_VERSION
 #define COUNTRYSET_VERSION "0.0.0"
 #endif
@@ -55,15 +57,13 @@ constexpr option kOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// "com3" and "COM3" name the same port; anything but COM1..COM8 is no port of the lists.
+// "com3" and "COM3" name the same port; anything but COM1..COM256 is no port.
 bool NormalisePort(std::string_view text, std::string& port) {
-    if (text.size() != 4 || std::toupper(static_cast<unsigned char>(text[0])) != 'C' ||
-        std::toupper(static_cast<unsigned char>(text[1])) != 'O' ||
-        std::toupper(static_cast<unsigned char>(text[2])) != 'M' || text[3] < '1' ||
-        text[3] > '8') {
+    const int number = ComPortNumber(text);
+    if (number == 0) {
         return false;
     }
-    port = std::string("COM") + text[3];
+    port = ComPortName(number);
     return true;
 }
 
@@ -165,7 +165,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 break;
             case kPort:
                 if (std::string bad; !AddPorts(optarg, result.ports, bad)) {
-                    return UsageError("--port takes COM1 to COM8, not '" + bad + "'");
+                    return UsageError("--port takes COM1 to COM256, not '" + bad + "'");
                 }
                 portGiven = true;
                 break;
@@ -367,8 +367,10 @@ std::string HelpText(const std::string& programName) {
            "  --version           print the version and exit\n"
            "\n"
            "Settings are read from the file beside the program, named like it with the\n"
-           "extension .DAT. Its [Ports] section maps COM1..COM8 to devices\n"
-           "(COM1=/dev/ttyUSB0); without an entry COMn opens /dev/ttyS<n-1>.\n"
+           "extension .DAT. Its [Ports] section maps ports to devices (COM1=/dev/ttyUSB0;\n"
+           "on Windows COM1=COM12 or COM1=\\\\.\\CNCA0); without an entry COM1..COM8 open\n"
+           "/dev/ttyS0..7 on Linux, COMn itself on Windows. Ports above COM8 need an entry\n"
+           "on Linux.\n"
            "\n"
            "Exit status (the dialog: 0, 1 or 2 only):\n"
            "  0  the country is set, or was already (--check: is held); or the modem was\n"

@@ -18,6 +18,7 @@
 #include "app/setup_app.h"
 #include "app/several_ports.h"
 #include "app/trace_file.h"
+#include "seams/port_name.h"
 #include "serial/process_signals.h"
 #include "serial/trace_comm_driver.h"
 #include "settings/profile_file.h"
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
     ProgramState state;
     state.appName = appName;
     state.readBack = !commandLine.noVerify;
+    if (const int port = ComPortNumber(commandLine.port); port > kListedPorts) {
+        state.givenPortNumber = port;
+    }
     ProfileFile profileFile;
     // Several ports read it from threads of their own.
     SynchronizedProfile profile(profileFile);

@@ -11,6 +11,7 @@
 #include "app/modem_identity.h"
 #include "app/query_run.h"
 #include "app/t35_table.h"
+#include "seams/port_name.h"
 #include "serial/collect_reply.h"
 #include "ui/country_dlg.h"
 #include "ui/dialog_templates.h"
@@ -70,8 +71,11 @@ void CMainDlg::SelectPortNumber() {
         return;
     }
     const std::int32_t position = m_state.chosenPortPosition;
-    state->byPortNumber =
-        position >= 0 && position <= 7 ? static_cast<std::uint8_t>(position + 1) : std::uint8_t{1};
+    const std::int32_t given = m_state.givenPortNumber;
+    state->wPortNumber =
+        given > kListedPorts && given <= kMostPortNumber ? static_cast<std::uint16_t>(given)
+        : position >= 0 && position < kListedPorts       ? static_cast<std::uint16_t>(position + 1)
+                                                         : std::uint16_t{1};
 }
 
 AttachResult CMainDlg::AttachModem() {
@@ -80,7 +84,7 @@ AttachResult CMainDlg::AttachModem() {
 
 std::string CMainDlg::PortName() {
     const PortState* state = m_port.State();
-    return "COM" + std::to_string(state != nullptr ? state->byPortNumber : 1);
+    return "COM" + std::to_string(state != nullptr ? state->wPortNumber : 1);
 }
 
 std::string CMainDlg::PortDevice() {
@@ -135,6 +139,7 @@ void CMainDlg::SetCountry(const CCountryDlg& dlg) {
     }
     m_outcome.codeSent = dlg.m_strCode;
 
+    m_messages.ShowProgress("Setting " + m_outcome.countryName + " on " + m_outcome.port + "...");
     const AttachResult attached = AttachModem();
     m_outcome.ms.attach = driver.GetTickCount64() - start;
     if (attached.kind != AttachResult::Kind::Attached) {
@@ -286,7 +291,8 @@ bool CMainDlg::WriteBackChoice(std::int32_t countrySel, std::int32_t portSel) {
     char set[16];
     char com[16];
     std::snprintf(set, sizeof set, "%d", countrySel);
-    std::snprintf(com, sizeof com, "%d", portSel + 1);
+    std::snprintf(com, sizeof com, "%d",
+                  m_state.givenPortNumber > kListedPorts ? m_state.givenPortNumber : portSel + 1);
     const ProfileKeyText keys[] = {{"CurrentSet", set}, {"CurrentCOM", com}};
     return m_profile.WritePrivateProfileKeys("Setting", keys, m_state.settingsPath);
 }

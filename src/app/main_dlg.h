@@ -32,7 +32,8 @@ public:
     bool RunCountrySetting();
     // Attaches to the chosen port; tells nothing.
     AttachResult AttachModem();
-    // Port number 1..8 from the chosen port position; any other position gives 1.
+    // The port number: one given beyond the list (ProgramState::givenPortNumber), else 1..8
+    // from the chosen port position; any other position gives 1.
     void SelectPortNumber();
 
     CCommPort& Port() { return m_port; }

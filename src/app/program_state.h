@@ -35,6 +35,9 @@ struct ProgramState {
 
     // List position of the chosen port: 0 for COM1 ... 7 for COM8.
     std::int32_t chosenPortPosition = 0;
+    // A port beyond the list (9 for COM9 ... 256 for COM256) named on the command line: the run
+    // opens it and stores it, whatever the list's position. 0: the list decides.
+    std::int32_t givenPortNumber = 0;
 
     TextBuffer ReplyBuffer{};
     TextBuffer CommandText{};

@@ -2,6 +2,7 @@
 
 #include "app/choice_presenter.h"
 #include "app/setup_app.h"
+#include "seams/port_name.h"
 #include "ui/shown_text.h"
 #include "ui/window_services.h"
 
@@ -43,6 +44,10 @@ ScriptedResult RunScriptedCountry(ProgramState& state, PrivateProfile& profile, 
     // A modem that misbehaves on AT+GCI? (--no-verify) is not asked before the set either.
     state.readBefore = state.readBack;
     state.checkOnly = request.check;
+    // A port beyond the dialog's list is the run's own, whatever the list's position.
+    if (const int port = ComPortNumber(request.port); port > kListedPorts) {
+        state.givenPortNumber = port;
+    }
 
     ScriptedResult result;
     CSetupApp app(state, profile, driver, services);

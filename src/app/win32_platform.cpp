@@ -3,18 +3,21 @@
 #include "app/win32_arguments.h"
 #include "serial/win32_comm_driver.h"
 #include "serial/win32_console_control.h"
+#include "settings/port_devices.h"
 #include "settings/win32_wide_text.h"
 #include "ui/win32_console_attach.h"
 #include "ui/win32_presenter.h"
 
 namespace countryset {
 
-SystemDriver MakeSystemDriver(PrivateProfile&, const char*) {
-    // COMn is the system's own device name here; the settings file maps no ports.
-    auto driver = std::make_unique<Win32CommDriver>();
+SystemDriver MakeSystemDriver(PrivateProfile& profile, const char* settingsPath) {
+    // COMn is the system's own device name here; [Ports] may name another Windows port.
+    const auto device = [&profile, settingsPath](std::string_view portName) {
+        return WindowsPortDevicePath(profile, settingsPath, portName);
+    };
+    auto driver = std::make_unique<Win32CommDriver>(device);
     Win32CommDriver* win32 = driver.get();
-    return {std::move(driver), [win32] { win32->ReleaseAllPorts(); },
-            [](std::string_view portName) { return "\\\\.\\" + std::string(portName); }};
+    return {std::move(driver), [win32] { win32->ReleaseAllPorts(); }, device};
 }
 
 void PrepareArguments(int& argc, char**& argv) {

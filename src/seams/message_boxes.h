@@ -30,6 +30,10 @@ public:
     virtual void MessageBox(const std::string& text, const std::string& caption,
                             unsigned style) = 0;
 
+    // A line on what the run is doing while it waits, until the boxes that follow; left out
+    // where there is nowhere to show it. User-interface thread only.
+    virtual void ShowProgress(const std::string& text) { static_cast<void>(text); }
+
     void ShowBox(const MessageBoxText& box) {
         if (box.application) {
             AfxMessageBox(box.text);

@@ -44,7 +44,7 @@ bool CCommPort::CreatePortState() {
     PortState& s = *m_state;
     s.hPort = kNullHandle;
     s.fRunning.store(0, std::memory_order_relaxed);
-    s.byPortNumber = 1;
+    s.wPortNumber = 1;
     s.byParity = kNoParity;
     s.byByteSize = kDefaultByteSize;
     s.byStopBits = kOneStopBit;
@@ -69,8 +69,8 @@ bool CCommPort::OpenPort() {
         return false;
     }
     PortState& s = *m_state;
-    char name[8];
-    std::snprintf(name, sizeof name, "COM%d", static_cast<int>(s.byPortNumber));
+    char name[12];
+    std::snprintf(name, sizeof name, "COM%d", static_cast<int>(s.wPortNumber));
     m_openProblem = PortOpenError{};
     s.hPort = m_driver.CreateFile(name);
     if (s.hPort == kInvalidHandleValue) {

@@ -9,6 +9,11 @@ std::string PortProblemText(const PortOpenError& e) {
             return {};
         case PortProblem::NoSuchDevice:
             return d + " does not exist: is the modem plugged in, and is this the right port?";
+        case PortProblem::NotMapped:
+            return d +
+                   " has no entry in [Ports] of the settings file: above COM8 a port opens only "
+                   "the device named there (for example " +
+                   d + "=/dev/ttyUSB0).";
         case PortProblem::InUse:
             return d + " is in use by another program" +
                    (e.holder.empty() ? std::string() : " (" + e.holder + ")") +

@@ -11,6 +11,7 @@ namespace countryset {
 enum class PortProblem {
     None,
     NoSuchDevice,         // the device (or the system's port) does not exist
+    NotMapped,            // a port name that opens no device without a [Ports] entry
     InUse,                // another program has the port
     ExclusiveLeftBehind,  // marked for exclusive use, and no running program is seen to hold it
     PermissionDenied,     // the operator may not open it

@@ -15,8 +15,8 @@ inline constexpr std::uint8_t kDefaultByteSize = 8;
 struct PortState {
     // Written on the user-interface thread only; the watcher reads it while it runs.
     CommHandle hPort = kNullHandle;
-    // 1 to 8: the n of "COM%d".
-    std::uint8_t byPortNumber = 1;
+    // 1 to 256: the n of "COM%d".
+    std::uint16_t wPortNumber = 1;
     // Non-zero while the watcher is to go on. Set by AttachModem, cleared by ClosePort.
     std::atomic<std::int32_t> fRunning{0};
     std::uint8_t byByteSize = kDefaultByteSize;

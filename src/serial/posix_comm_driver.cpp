@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "seams/port_name.h"
 #include "serial/posix_comm_port.h"
 #include "serial/posix_termios.h"
 #include "serial/posix_tty_device.h"
@@ -103,7 +104,8 @@ CommHandle PosixCommDriver::OpenDevice(std::string_view portName, PortOpenError&
         return kInvalidHandleValue;
     }
     if (path.empty()) {
-        error.problem = PortProblem::NoSuchDevice;
+        error.problem =
+            ComPortNumber(portName) != 0 ? PortProblem::NotMapped : PortProblem::NoSuchDevice;
         return kInvalidHandleValue;
     }
     // Held until the port is on record, so that ReleaseAllPorts finds it.

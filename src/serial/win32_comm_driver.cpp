@@ -2,6 +2,8 @@
 
 #include "serial/win32_comm_port.h"
 
+#include "seams/port_name.h"
+
 #include <algorithm>
 #include <charconv>
 #include <new>
@@ -15,23 +17,29 @@ Win32CommDriver::~Win32CommDriver() {
 }
 
 std::wstring Win32CommDriver::DevicePath(std::string_view portName) {
-    if (portName.size() <= 3) {
+    const int number = ComPortNumber(portName);
+    return number == 0 ? std::wstring() : L"\\\\.\\COM" + std::to_wstring(number);
+}
+
+std::wstring Win32CommDriver::DeviceOf(std::string_view portName) const {
+    if (!resolver_) {
+        return DevicePath(portName);
+    }
+    std::string device;
+    try {
+        device = resolver_(portName);
+    } catch (...) {
         return {};
     }
-    for (std::size_t i = 0; i < 3; ++i) {
-        const char c = static_cast<char>(portName[i] & ~0x20);  // ASCII upper case
-        if (c != "COM"[i]) {
+    // Device names are ASCII; anything else names no port.
+    std::wstring wide;
+    for (const char c : device) {
+        if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7e) {
             return {};
         }
+        wide.push_back(static_cast<wchar_t>(c));
     }
-    const char* first = portName.data() + 3;
-    const char* last = portName.data() + portName.size();
-    unsigned number = 0;
-    auto [end, error] = std::from_chars(first, last, number);
-    if (error != std::errc() || end != last || *first == '0' || number < 1 || number > 255) {
-        return {};
-    }
-    return L"\\\\.\\COM" + std::to_wstring(number);
+    return wide;
 }
 
 void Win32CommDriver::ReleaseAllPorts() {
@@ -103,7 +111,7 @@ void Win32CommDriver::NoteOpenError(std::string_view portName, PortProblem probl
 
 CommHandle Win32CommDriver::CreateFile(std::string_view portName) {
     NoteOpenError(portName, PortProblem::None, 0);
-    const std::wstring path = DevicePath(portName);
+    const std::wstring path = DeviceOf(portName);
     if (path.empty()) {
         NoteOpenError(portName, PortProblem::NoSuchDevice, 0);
         return kInvalidHandleValue;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -17,14 +18,18 @@ namespace countryset {
 
 class Win32CommDriver : public CommDriver {
 public:
-    Win32CommDriver() = default;
+    // Maps a port name ("COM3") to the device to open ("\\.\COM12"); an empty name means "no
+    // such port". Without one, COMn opens \\.\COMn (DevicePath).
+    using PortResolver = std::function<std::string(std::string_view portName)>;
+
+    explicit Win32CommDriver(PortResolver resolver = nullptr) : resolver_(std::move(resolver)) {}
     // Closes every handle still open, each port put back as it was found.
     ~Win32CommDriver() override;
 
     Win32CommDriver(const Win32CommDriver&) = delete;
     Win32CommDriver& operator=(const Win32CommDriver&) = delete;
 
-    // "COMn" in any case, n from 1 to 255 without leading zeros -> L"\\.\COMn"; else "".
+    // "COMn" in any case, n from 1 to 256 without leading zeros -> L"\\.\COMn"; else "".
     static std::wstring DevicePath(std::string_view portName);
 
     // For a process about to end: puts every open port back as it was found (DTR dropped,
@@ -66,7 +71,10 @@ public:
                                  bool wait) override;
 
 private:
+    // The wide path of the device that portName opens; empty for none.
+    std::wstring DeviceOf(std::string_view portName) const;
     void NoteOpenError(std::string_view portName, PortProblem problem, std::uint32_t systemError);
+    PortResolver resolver_;
     // Per thread, as the system keeps its last error: ports opened at the same time on several
     // threads each learn why their own open failed.
     mutable std::mutex openErrorMutex_;

@@ -17,6 +17,10 @@ public:
     // MB_OK or MB_ICONERROR. Called on the user-interface thread only.
     virtual void ShowMessage(const std::string& caption, const std::string& text,
                              unsigned style) = 0;
+    // What the run does while the operator waits for the port and the modem ("Setting France
+    // on COM3..."): shown until the next dialog, with the boxes that follow in front of it. A
+    // presenter with nowhere to show it leaves it out. User-interface thread only.
+    virtual void ShowProgress(const std::string& text) { static_cast<void>(text); }
 };
 
 }  // namespace countryset

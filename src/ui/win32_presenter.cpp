@@ -423,10 +423,27 @@ private:
 
 }  // namespace
 
+Win32Presenter::~Win32Presenter() {
+    CloseProgress();
+}
+
+void Win32Presenter::CloseProgress() {
+    if (m_progress != nullptr) {
+        ::DestroyWindow(static_cast<HWND>(m_progress));
+        m_progress = nullptr;
+    }
+    if (m_progressFont != nullptr) {
+        ::DeleteObject(static_cast<HFONT>(m_progressFont));
+        m_progressFont = nullptr;
+    }
+}
+
 void Win32Presenter::RunModal(CDialog& dlg) {
+    CloseProgress();
     if (dlg.IsEnded()) {
         return;
     }
+    m_lastTitle = ShownText(dlg.GetWindowText());
     const std::vector<unsigned char> image = DialogTemplateBytes(dlg.GetTemplate());
     // The dialog manager wants the template on a DWORD boundary.
     std::vector<DWORD> aligned((image.size() + sizeof(DWORD) - 1) / sizeof(DWORD));
@@ -448,8 +465,74 @@ void Win32Presenter::ShowMessage(const std::string& caption, const std::string& 
     const UINT type = MB_OK | ((style & kIconMask) == MB_ICONERROR ? MB_ICONERROR : 0);
     // An empty caption is passed as such: a null one would show the system's "Error".
     const std::wstring shownCaption = ShownText(caption);
-    ::MessageBoxW(static_cast<HWND>(m_activeDialog), ShownText(text).c_str(), shownCaption.c_str(),
-                  type);
+    // Owned by the dialog being run; else by the progress window, and then brought to the front,
+    // as the run that showed it may have kept this thread busy long enough to lose it.
+    const bool overProgress = m_activeDialog == nullptr && m_progress != nullptr;
+    const auto owner = static_cast<HWND>(overProgress ? m_progress : m_activeDialog);
+    ::MessageBoxW(owner, ShownText(text).c_str(), shownCaption.c_str(),
+                  type | (overProgress ? MB_SETFOREGROUND : 0));
+}
+
+void Win32Presenter::ShowProgress(const std::string& text) {
+    constexpr int kMargin = 16;
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    if (m_progress == nullptr) {
+        // The system's dialog class: its background and frame, without a template.
+        const HWND window = ::CreateWindowExW(WS_EX_DLGMODALFRAME, L"#32770", m_lastTitle.c_str(),
+                                              WS_POPUP | WS_CAPTION, 0, 0, 1, 1, nullptr, nullptr,
+                                              instance, nullptr);
+        if (window == nullptr) {
+            return;
+        }
+        const HWND line =
+            ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0,
+                              0, 1, 1, window, nullptr, instance, nullptr);
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        if (line != nullptr &&
+            ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+            m_progressFont = ::CreateFontIndirectW(&metrics.lfMessageFont);
+        }
+        if (line != nullptr && m_progressFont != nullptr) {
+            ::SendMessageW(line, WM_SETFONT, reinterpret_cast<::WPARAM>(m_progressFont), FALSE);
+        }
+        m_progress = window;
+    }
+    const auto window = static_cast<HWND>(m_progress);
+    const HWND line = ::GetWindow(window, GW_CHILD);
+    if (line == nullptr) {
+        return;
+    }
+    const std::wstring shown = ShownText(text);
+    ::SetWindowTextW(line, shown.c_str());
+
+    // As wide as the line, centred on the screen's work area.
+    SIZE size{200, 16};
+    if (HDC dc = ::GetDC(line)) {
+        const HGDIOBJ old = m_progressFont != nullptr
+                                ? ::SelectObject(dc, static_cast<HFONT>(m_progressFont))
+                                : nullptr;
+        ::GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &size);
+        if (old != nullptr) {
+            ::SelectObject(dc, old);
+        }
+        ::ReleaseDC(line, dc);
+    }
+    const int clientWidth = std::max<int>(size.cx, 200) + 2 * kMargin;
+    RECT frame{0, 0, clientWidth, static_cast<int>(size.cy) + 2 * kMargin};
+    ::AdjustWindowRectEx(&frame, WS_POPUP | WS_CAPTION, FALSE, WS_EX_DLGMODALFRAME);
+    RECT work{0, 0, 800, 600};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    ::SetWindowPos(window, HWND_TOP, work.left + (work.right - work.left - width) / 2,
+                   work.top + (work.bottom - work.top - height) / 2, width, height, SWP_SHOWWINDOW);
+    ::MoveWindow(line, kMargin, kMargin, clientWidth - 2 * kMargin, static_cast<int>(size.cy),
+                 TRUE);
+    ::SetForegroundWindow(window);
+    // Drawn now: the run that follows keeps this thread until the modem has answered.
+    ::RedrawWindow(window, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 std::string WhyNoDialog(const WindowSession& session) {

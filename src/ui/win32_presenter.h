@@ -15,7 +15,7 @@ namespace countryset {
 class Win32Presenter : public Presenter {
 public:
     Win32Presenter() = default;
-    ~Win32Presenter() override = default;
+    ~Win32Presenter() override;
     Win32Presenter(const Win32Presenter&) = delete;
     Win32Presenter& operator=(const Win32Presenter&) = delete;
 
@@ -23,9 +23,20 @@ public:
     // Owned by the dialog being run, so that it stays out of reach until the box is dismissed;
     // by no window when none runs.
     void ShowMessage(const std::string& caption, const std::string& text, unsigned style) override;
+    // A small window under the last dialog's title with the line; the boxes that follow are
+    // owned by it and come to the front. Gone at the next dialog.
+    void ShowProgress(const std::string& text) override;
+
+    // The progress window while one is shown; nullptr otherwise.
+    void* ProgressWindow() const { return m_progress; }
 
 private:
+    void CloseProgress();
+
     void* m_activeDialog = nullptr;  // the native window of the dialog being run
+    std::wstring m_lastTitle;        // of the last dialog run
+    void* m_progress = nullptr;      // its window
+    void* m_progressFont = nullptr;  // the font of its line, made for it
 };
 
 // What the session says of its windows.

@@ -67,6 +67,13 @@ void WindowServices::FlushPendingMessages() {
     }
 }
 
+void WindowServices::ShowProgress(const std::string& text) {
+    if (IsUiThread()) {
+        FlushPendingMessages();
+        m_presenter.ShowProgress(text);
+    }
+}
+
 void WindowServices::RunModal(CDialog& dlg) {
     FlushPendingMessages();
     m_presenter.RunModal(dlg);

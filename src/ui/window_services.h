@@ -34,6 +34,8 @@ public:
     void AfxMessageBox(const std::string& text) override;
     // Caption as passed, MB_OK or MB_ICONERROR. Off the user-interface thread it is queued.
     void MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+    // Through the presenter; on any other thread it does nothing.
+    void ShowProgress(const std::string& text) override;
 
     // Shows the queued boxes, in order; on another thread it does nothing.
     void FlushPendingMessages();

@@ -22,6 +22,9 @@ TEST_F(CountrySettingTest, SuccessSendsExactBytesAndStoresOnlyTheTwoKeys) {
     // must not lose it.
     std::string fileWhenTold;
     presenter.OnMessage([&](const auto&) { fileWhenTold = File(); });
+    // The operator is told what the run does before the port is opened.
+    std::vector<std::string> callsWhenShown{"none"};
+    presenter.OnProgress([&](const auto&) { callsWhenShown = driver.Calls({"CreateFile"}); });
 
     EXPECT_TRUE(RunProgram());
     EXPECT_THAT(written, ElementsAre("ATZE1\r", "AT+GCI=11\r", "AT+GCI?\r"));
@@ -32,6 +35,8 @@ TEST_F(CountrySettingTest, SuccessSendsExactBytesAndStoresOnlyTheTwoKeys) {
               "CurrentCOM=3\r\n[Country]\r\nFrance=22\r\nItaly=33\r\nSpain=11\r\n"
               "; trailing comment\r\n");
     EXPECT_EQ(fileWhenTold, File());
+    EXPECT_THAT(presenter.Progress(), ElementsAre("Setting Spain on COM3..."));
+    EXPECT_THAT(callsWhenShown, ElementsAre());
     // Both keys in one write, so nobody sees one run's country with another's port.
     ASSERT_EQ(profile.Writes().size(), 1u);
     EXPECT_THAT(profile.Writes()[0].keys,
@@ -257,7 +262,7 @@ TEST(RefusalTest, NoSettingsFileToTrustEndsBeforeTheDialog) {
     }
 }
 
-TEST(SelectPortNumberTest, OnlyPositionsZeroToSevenPickAPort) {
+TEST(SelectPortNumberTest, OnlyPositionsZeroToSevenOrAPortBeyondTheListPickAPort) {
     ProgramState state;
     MemoryProfile profile;
     FakeCommDriver driver;
@@ -268,7 +273,14 @@ TEST(SelectPortNumberTest, OnlyPositionsZeroToSevenPickAPort) {
     for (auto [position, port] : {std::pair{0, 1}, {7, 8}, {3, 4}, {8, 1}, {-1, 1}, {-100, 1}}) {
         state.chosenPortPosition = position;
         dlg.SelectPortNumber();
-        EXPECT_EQ(dlg.Port().State()->byPortNumber, port) << position;
+        EXPECT_EQ(dlg.Port().State()->wPortNumber, port) << position;
+    }
+    // A port given beyond the list wins over any position; one inside it or past 256 does not.
+    state.chosenPortPosition = 2;
+    for (auto [given, port] : {std::pair{9, 9}, {256, 256}, {8, 3}, {257, 3}, {0, 3}}) {
+        state.givenPortNumber = given;
+        dlg.SelectPortNumber();
+        EXPECT_EQ(dlg.Port().State()->wPortNumber, port) << given;
     }
 }
 

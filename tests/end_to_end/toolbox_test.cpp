@@ -219,6 +219,25 @@ TEST_F(ToolboxTest, StoredPortOutsideTheListIsAUsageError) {
     EXPECT_EQ(result.exitCode, 0) << result.err;
 }
 
+// Beyond the list a port is reached through its [Ports] entry only, and the run stores the port
+// it used; a port without an entry is told as such, and nothing is sent or stored.
+TEST_F(ToolboxTest, PortsBeyondTheListOpenOnlyTheirPortsEntry) {
+    StartModem();
+    const std::string settings = ReplaceAll(settings_, "\r\nCOM1=", "\r\nCOM12=");
+    folder_.WriteSettings(settings);
+    ProgramResult result = RunDetached({"--country", "Japan", "--port", "COM13"});
+    EXPECT_EQ(result.exitCode, 4) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("COM13 has no entry in [Ports]"));
+    EXPECT_EQ(folder_.ReadSettings(), settings);
+
+    result = RunDetached({"--country", "Japan", "--port", "com12"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI?\rAT+GCI=00\rAT+GCI?\r");
+    EXPECT_EQ(folder_.ReadSettings(),
+              ReplaceAll(ReplaceAll(settings, "CurrentSet=0\r\n", "CurrentSet=19\r\n"),
+                         "CurrentCOM=1\r\n", "CurrentCOM=12\r\n"));
+}
+
 // Without a settings file no name can match: the message says which file was looked for.
 TEST_F(ToolboxTest, WithoutASettingsFileTheFileLookedForIsNamed) {
     StartModem();

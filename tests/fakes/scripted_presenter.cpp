@@ -93,6 +93,28 @@ void ScriptedPresenter::ShowMessage(const std::string& caption, const std::strin
     }
 }
 
+void ScriptedPresenter::ShowProgress(const std::string& text) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard lock(m_mutex);
+        m_progress.push_back(text);
+        hook = m_progressHook;
+    }
+    if (hook) {
+        hook(text);
+    }
+}
+
+void ScriptedPresenter::OnProgress(std::function<void(const std::string&)> hook) {
+    std::lock_guard lock(m_mutex);
+    m_progressHook = std::move(hook);
+}
+
+std::vector<std::string> ScriptedPresenter::Progress() const {
+    std::lock_guard lock(m_mutex);
+    return m_progress;
+}
+
 std::vector<ScriptedPresenter::ShownMessage> ScriptedPresenter::Messages() const {
     std::lock_guard lock(m_mutex);
     return m_messages;

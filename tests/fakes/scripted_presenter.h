@@ -38,11 +38,16 @@ public:
 
     void RunModal(CDialog& dlg) override;
     void ShowMessage(const std::string& caption, const std::string& text, unsigned style) override;
+    void ShowProgress(const std::string& text) override;
 
     // Called for every message box as it is shown (after it is recorded).
     void OnMessage(std::function<void(const ShownMessage&)> hook);
 
+    // Called for every progress line as it is shown (after it is recorded).
+    void OnProgress(std::function<void(const std::string&)> hook);
+
     std::vector<ShownMessage> Messages() const;
+    std::vector<std::string> Progress() const;
     int DialogsRun() const;
     std::size_t StepsLeft() const;
 
@@ -54,6 +59,8 @@ private:
     std::deque<Step> m_steps;
     std::vector<ShownMessage> m_messages;
     std::function<void(const ShownMessage&)> m_hook;
+    std::vector<std::string> m_progress;
+    std::function<void(const std::string&)> m_progressHook;
     int m_dialogsRun = 0;
 };
 

@@ -220,6 +220,47 @@ private slots:
                                      "Error|Error|3|1|Can't open <COM1>\nline two"}));
     }
 
+    // While the run waits for the modem the dialog stays on screen, disabled, with what the run
+    // does under it; the box that follows is owned by that window and in front of it, and the
+    // next dialog takes its place.
+    void progressWhileTheModemAnswers() {
+        Run run;
+        QCOMPARE(run.Modal([](W w) { Keys(w, {Qt::Key_Return}); }), INT_PTR(IDCANCEL));
+        QCOMPARE(run.presenter.ProgressWindow(), nullptr);
+        run.services.ShowProgress("Setting Italy on COM3...");
+        QWidget* progress = run.presenter.ProgressWindow();
+        QVERIFY(progress != nullptr && progress->isVisible());
+        QCOMPARE(progress->windowTitle(), QString("Caf\u00e9"));
+        QCOMPARE(progress->findChild<QLabel*>("line")->text(), QString("Setting Italy on COM3..."));
+        const QPixmap look = progress->findChild<QLabel*>("look")->pixmap();
+        QCOMPARE(look.width(), run.width * look.devicePixelRatio());
+
+        QString shown;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = QString("%1|%2|%3")
+                            .arg(box->parentWidget() == progress)
+                            .arg(box->isEnabled())
+                            .arg(progress->isVisible());
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            }
+        });
+        closer.start(5);
+        run.services.MessageBox("Country set successfully.", "", MB_OK);
+        QCOMPARE(shown, QString("1|1|1"));
+        CCountryDlg next{run.profile, ThreeCountries::kPath, run.state};
+        bool goneWhenDrawn = false;
+        QTimer::singleShot(0, &run.alive, [&] {
+            QtDialogWindow* w = run.presenter.ActiveWindow();
+            QVERIFY(w != nullptr && QTest::qWaitForWindowActive(w));
+            goneWhenDrawn = run.presenter.ProgressWindow() == nullptr;
+            Keys(*w, {Qt::Key_Escape});
+        });
+        QCOMPARE(next.DoModal(), INT_PTR(IDCANCEL));
+        QVERIFY(goneWhenDrawn);
+    }
+
 private:
     QFont m_baseFont = QApplication::font();
 };

@@ -44,7 +44,7 @@ TEST(CommPortTest, OpenPortSetsUpCom8OrLeavesNothingOpen) {
     for (auto [missing, refused] : {std::pair{false, false}, {true, false}, {false, true}}) {
         SCOPED_TRACE(::testing::Message() << "missing " << missing << " refused " << refused);
         SerialRig r;
-        r.port.State()->byPortNumber = 8;
+        r.port.State()->wPortNumber = 8;
         r.driver.SetPortExists("COM8", !missing);
         r.driver.RefuseLineSettings(refused);
         r.driver.PushIncoming("stale");

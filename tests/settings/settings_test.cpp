@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fakes/memory_profile.h"
+#include "seams/port_name.h"
 #include "settings/port_devices.h"
 #include "settings/profile_file.h"
 #include "settings/profile_text.h"
@@ -139,22 +140,78 @@ TEST(SettingsPath, OnlyADotInTheFileNameMarksTheExtensionAndTheResultFitsTheBuff
     EXPECT_EQ(ApplicationName("/a.b/c.d.e"), "c.d");
 }
 
-TEST(PortDevices, PortsSectionOverridesTheSerialDefault) {
+TEST(PortDevices, PortNamesAreComOneTo256InAnyCase) {
+    const std::pair<std::string_view, int> cases[] = {
+        {"COM1", 1},
+        {"com8", 8},
+        {"cOm9", 9},
+        {"COM12", 12},
+        {"COM256", 256},
+        {"COM0", 0},
+        {"COM257", 0},
+        {"COM01", 0},
+        {"COM012", 0},
+        {"COM", 0},
+        {"COM3x", 0},
+        {"COM+3", 0},
+        {"COM 3", 0},
+        {"LPT1", 0},
+        {"\\\\.\\COM3", 0},
+        {"COM1000", 0},
+        {"", 0},
+        {"CON1", 0},
+        {"COM99999999999999999999", 0},
+        {std::string_view("COM3\0", 5), 0},
+    };
+    for (const auto& [name, number] : cases) {
+        EXPECT_EQ(ComPortNumber(name), number) << name;
+    }
+}
+
+TEST(PortDevices, EachSystemTakesThePortsEntriesWrittenForIt) {
     constexpr char kPath[] = "/opt/x/countryset.DAT";
     MemoryProfile profile;
-    profile.SetFile(kPath, "[Ports]\r\nCOM1=/dev/ttyUSB0\r\ncom3 = \r\nCOM12=/dev/pts/4\r\n");
-    const char* const mapped[][2] = {{"COM1", "/dev/ttyUSB0"},
-                                     {"COM3", "/dev/ttyS2"},
-                                     {"COM12", "/dev/pts/4"},
-                                     {"com20", "/dev/ttyS19"},
-                                     {"/dev/pts/7", "/dev/pts/7"}};
-    for (const auto& [port, device] : mapped) {
-        EXPECT_EQ(PortDevicePath(profile, kPath, port), device) << port;
-    }
-    for (const char* port : {"COM0", "LPT1", "COM1x", "", "COM99999999999999999999"}) {
-        EXPECT_EQ(PortDevicePath(profile, kPath, port), "") << port;
+    profile.SetFile(kPath,
+                    "[Ports]\r\nCOM1=/dev/ttyUSB0\r\ncom3 = \r\nCOM12=/dev/pts/4\r\n"
+                    "COM2=com12\r\nCOM4=\\\\.\\CNCA0\r\nCOM5=\\\\.\\COM7\r\n"
+                    "COM6=\\\\.\\..\\x\r\nCOM7=C:\\COM3\r\nCOM8=COM300\r\n");
+    struct Case {
+        const char* port;
+        const char* linux;
+        const char* windows;
+    };
+    const Case cases[] = {
+        {"COM1", "/dev/ttyUSB0", "\\\\.\\COM1"},
+        {"COM2", "/dev/ttyS1", "\\\\.\\COM12"},
+        {"COM3", "/dev/ttyS2", "\\\\.\\COM3"},
+        {"COM4", "/dev/ttyS3", "\\\\.\\CNCA0"},
+        {"COM5", "/dev/ttyS4", "\\\\.\\COM7"},
+        // No port name for either system: each takes its own default.
+        {"COM6", "/dev/ttyS5", "\\\\.\\COM6"},
+        {"COM7", "/dev/ttyS6", "\\\\.\\COM7"},
+        {"COM8", "/dev/ttyS7", "\\\\.\\COM8"},
+        {"COM12", "/dev/pts/4", "\\\\.\\COM12"},
+        // Above the list Linux guesses no device.
+        {"com20", "", "\\\\.\\COM20"},
+        {"COM256", "", "\\\\.\\COM256"},
+        {"/dev/pts/7", "/dev/pts/7", ""},
+        {"COM0", "", ""},
+        {"COM257", "", ""},
+        {"LPT1", "", ""},
+        {"COM1x", "", ""},
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PortDevicePath(profile, kPath, c.port), c.linux) << c.port;
+        EXPECT_EQ(WindowsPortDevicePath(profile, kPath, c.port), c.windows) << c.port;
     }
     EXPECT_EQ(PortDevicePath(profile, "/elsewhere.DAT", "COM1"), "/dev/ttyS0");
+    EXPECT_EQ(WindowsPortDevicePath(profile, "/elsewhere.DAT", "COM2"), "\\\\.\\COM2");
+    const std::string longest = "\\\\.\\" + std::string(64, 'A');
+    EXPECT_EQ(WindowsDeviceName(longest), longest);
+    EXPECT_EQ(WindowsDeviceName(longest + "A"), "");
+    EXPECT_EQ(WindowsDeviceName("\\\\.\\"), "");
+    EXPECT_EQ(WindowsDeviceName("\\\\?\\COM3"), "");
 }
 
 TEST(ProfileFile, ReadsFilesAsOtherDesktopToolsLeaveThem) {

@@ -20,6 +20,7 @@ from wine_modem import Modem, exit_unless_present, settings_text
 
 WINE_RUN, PREFIX, PROGRAM, MODEMSIM, SAMPLE = sys.argv[1:6]
 MODEM_PORT = 5  # COM5; the driver's own tests use COM3 and COM4
+BEYOND_PORT = 12  # beyond the dialog's list (tests/windows/wine-run maps it)
 
 SUCCESS = "Country set successfully."
 CANT_FIND = "Can't find modem at the selected COM port."
@@ -105,6 +106,36 @@ class WindowsProgramTest(unittest.TestCase):
                 finally:
                     self.modem.stop()
                     self.modem = None
+
+    def run_scripted(self, *args):
+        done = subprocess.run([WINE_RUN, PREFIX, self.program, *args], capture_output=True,
+                              timeout=120)
+        return done.returncode, (done.stdout + done.stderr).decode(errors="replace")
+
+    def test_a_port_beyond_the_list_is_reached_by_name_and_through_ports(self):
+        # The simulator stands behind COM12. One settings file serves both systems: the Linux
+        # entry is passed over here, the Windows one maps the list's COM1 to COM12.
+        self.modem = Modem(PREFIX, BEYOND_PORT, MODEMSIM, os.path.join(self.folder, "modem.log"))
+        text = settings_text(SAMPLE, 0, 1).replace(
+            b";COM1=/dev/ttyUSB0", b"COM2=/dev/ttyUSB0\r\nCOM3=/dev/ttyUSB0\r\nCOM1=COM12")
+        with open(self.settings, "wb") as f:
+            f.write(text)
+        code, out = self.run_scripted("--list-ports")
+        self.assertEqual(code, 0, out)
+        self.assertRegex(out, r"\nCOM1 +\\\\\.\\COM12 +yes")
+        self.assertIn("\nCOM3 ", out)  # a POSIX path is no Windows port: COM3 is itself
+
+        code, out = self.run_scripted("--country", "Germany")
+        self.assertEqual(code, 0, out)
+        self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=42\rAT+GCI?\r")
+        stored = text.replace(b"CurrentSet=0\r\n", b"CurrentSet=11\r\n")
+        self.assertEqual(self.read_settings(), stored)
+
+        code, out = self.run_scripted("--country", "Japan", "--port", "com12")
+        self.assertEqual(code, 0, out)
+        self.assertEqual(self.read_settings(),
+                         text.replace(b"CurrentSet=0\r\n", b"CurrentSet=19\r\n")
+                         .replace(b"CurrentCOM=1\r\n", b"CurrentCOM=12\r\n"))
 
     def test_a_missing_port_sends_nothing(self):
         # COM1 cannot be opened at all; COM2 opens under Wine but is no serial line.

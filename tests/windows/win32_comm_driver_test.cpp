@@ -30,7 +30,7 @@ using namespace std::chrono_literals;
 // Generous: only a hang should ever reach it.
 constexpr auto kHang = 30s;
 
-TEST(Win32PortName, OnlyComOneTo255NamesADevice) {
+TEST(Win32PortName, OnlyComOneTo256NamesADevice) {
     const struct {
         std::string_view name;
         std::wstring_view path;
@@ -38,9 +38,9 @@ TEST(Win32PortName, OnlyComOneTo255NamesADevice) {
         {"COM1", L"\\\\.\\COM1"},
         {"com8", L"\\\\.\\COM8"},
         {"cOm10", L"\\\\.\\COM10"},
-        {"COM255", L"\\\\.\\COM255"},
+        {"COM256", L"\\\\.\\COM256"},
         {"COM0", L""},
-        {"COM256", L""},
+        {"COM257", L""},
         {"COM01", L""},
         {"COM", L""},
         {"COM3x", L""},
@@ -250,7 +250,7 @@ TEST_F(WithModem, ExchangeThroughThePortLogicIsByteExact) {
     std::array<char, kReplyBufferSize> reply{};
     CCommPort port(driver_, messages);
     ASSERT_TRUE(port.CreatePortState());
-    port.State()->byPortNumber = static_cast<std::uint8_t>(std::stoi(port_.substr(3)));
+    port.State()->wPortNumber = static_cast<std::uint16_t>(std::stoi(port_.substr(3)));
 
     ASSERT_TRUE(AttachModem(port, ring, reply, messages));
     const std::string command = "AT+GCI=B5\r";

@@ -385,6 +385,42 @@ TEST(Win32Dialog, MessageBoxesKeepTheirCaptionAndAreOwnedByTheDialogOrNone) {
     EXPECT_FALSE(inside.dialogEnabled);
 }
 
+// While the run waits for the modem a window says what it does; the box that follows is owned
+// by it, and the next dialog takes its place.
+TEST(Win32Dialog, ProgressIsShownUntilTheNextDialogAndOwnsTheBoxes) {
+    NativeRun run;
+    run.services.ShowProgress("Setting Italy on COM3...");
+    const auto progress = static_cast<HWND>(run.presenter.ProgressWindow());
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(::IsWindowVisible(progress));
+    EXPECT_EQ(TextOf(::GetWindow(progress, GW_CHILD)), L"Setting Italy on COM3...");
+
+    HWND owner = nullptr;
+    Operator op;
+    op.Start([&](Operator& o) {
+        if (const HWND box = o.MessageBoxWindow()) {
+            owner = ::GetWindow(box, GW_OWNER);
+            o.Key(VK_RETURN);
+        }
+    });
+    run.services.MessageBox("Country set successfully.", "", MB_OK);
+    op.Finish();
+    EXPECT_EQ(owner, progress);
+
+    bool goneWhenDrawn = false;
+    Operator op2;
+    op2.Start([&](Operator& o) {
+        if (const HWND dialog = o.CountryDialog()) {
+            goneWhenDrawn = !::IsWindow(progress);
+            ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        }
+    });
+    run.dialog.dlg.DoModal();
+    op2.Finish();
+    EXPECT_TRUE(goneWhenDrawn);
+    EXPECT_EQ(run.presenter.ProgressWindow(), nullptr);
+}
+
 // Logoff and shutdown come to a program with windows as messages, not console events: the
 // ports are released when the session ends, not when it is only asked whether it may.
 TEST(Win32SessionEnd, EndingTheSessionReleasesThePorts) {

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QLabel>
 #include <QMessageBox>
+#include <QVBoxLayout>
 
 #include "seams/message_boxes.h"
 #include "ui/dialog.h"
@@ -29,6 +31,7 @@ QtPresenter::QtPresenter() {
 QtPresenter::~QtPresenter() = default;
 
 void QtPresenter::RunModal(CDialog& dlg) {
+    m_progress.reset();
     QtDialogWindow window(dlg);
     m_active = &window;
     QEventLoop loop;
@@ -39,12 +42,42 @@ void QtPresenter::RunModal(CDialog& dlg) {
     if (!dlg.IsEnded()) {
         loop.exec(QEventLoop::DialogExec);
     }
+    // As it was last drawn, disabled: what the operator sees while the run waits (ShowProgress).
+    window.setEnabled(false);
+    m_lastLook = window.grab();
+    m_lastTitle = window.windowTitle();
+    m_lastPlace = window.pos();
     window.hide();
     m_active = nullptr;
 }
 
+void QtPresenter::ShowProgress(const std::string& text) {
+    if (!m_progress) {
+        m_progress = std::make_unique<QWidget>(
+            nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+        auto* layout = new QVBoxLayout(m_progress.get());
+        auto* look = new QLabel(m_progress.get());
+        look->setPixmap(m_lastLook);
+        look->setObjectName("look");
+        layout->addWidget(look);
+        auto* line = new QLabel(m_progress.get());
+        line->setObjectName("line");
+        line->setTextFormat(Qt::PlainText);
+        layout->addWidget(line);
+        // The window itself stays enabled: the boxes it owns would be disabled with it.
+        SetExactWindowTitle(*m_progress, m_lastTitle);
+        m_progress->move(m_lastPlace);
+    }
+    m_progress->findChild<QLabel*>("line")->setText(ToQString(text));
+    m_progress->show();
+    m_progress->raise();
+    // Drawn now: the run that follows keeps this thread until the modem has answered.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 void QtPresenter::ShowMessage(const std::string& caption, const std::string& text, unsigned style) {
-    QMessageBox box;
+    // Owned by the progress window, when one is up, so it comes in front of it.
+    QMessageBox box(m_progress.get());
     box.setIcon((style & kIconMask) == MB_ICONERROR ? QMessageBox::Critical : QMessageBox::NoIcon);
     box.setTextFormat(Qt::PlainText);
     box.setText(ToQString(text));

@@ -5,6 +5,11 @@
 #include <memory>
 #include <string>
 
+#include <QPixmap>
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
 #include "ui/presenter.h"
 
 class QApplication;
@@ -25,9 +30,14 @@ public:
     // Caption exactly as passed (empty stays empty), the error icon for MB_ICONERROR, one OK
     // button.
     void ShowMessage(const std::string& caption, const std::string& text, unsigned style) override;
+    // The last dialog's picture again, disabled, with the line under it; the boxes that follow are
+    // owned by it and come in front of it. Gone at the next dialog.
+    void ShowProgress(const std::string& text) override;
 
     // The window of the dialog being run; nullptr between runs.
     QtDialogWindow* ActiveWindow() const { return m_active; }
+    // The progress window while one is shown; nullptr otherwise.
+    QWidget* ProgressWindow() const { return m_progress.get(); }
 
 private:
     friend std::unique_ptr<Presenter> CreateQtPresenter(int& argc, char** argv,
@@ -35,6 +45,11 @@ private:
     // Declared first, so it goes last: every window must be gone before the application.
     std::unique_ptr<QApplication> m_ownedApp;
     QtDialogWindow* m_active = nullptr;
+    // The last dialog as it was drawn, disabled, its title and place: the progress window's.
+    QPixmap m_lastLook;
+    QString m_lastTitle;
+    QPoint m_lastPlace;
+    std::unique_ptr<QWidget> m_progress;
 };
 
 // The Qt presenter, on a QApplication it starts (or the one already running), which lives as
