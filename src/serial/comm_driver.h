@@ -124,8 +124,8 @@ public:
     // Returns kInvalidHandleValue when the port does not exist or another program holds it;
     // LastOpenError then says why.
     virtual CommHandle CreateFile(std::string_view portName) = 0;
-    // Why the last CreateFile on this driver failed (PortProblem::None after one that
-    // succeeded, or before any). Asked on the thread that opened.
+    // Why the last CreateFile of the calling thread failed (PortProblem::None after one that
+    // succeeded, or before any): threads opening ports at the same time each learn their own.
     virtual PortOpenError LastOpenError() const { return {}; }
     // Closes a port or an event handle.
     virtual bool CloseHandle(CommHandle handle) = 0;

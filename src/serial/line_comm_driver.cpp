@@ -74,12 +74,17 @@ CommHandle LineCommDriver::Insert(Record record) {
 
 PortOpenError LineCommDriver::LastOpenError() const {
     std::lock_guard lock(openErrorMutex_);
-    return lastOpenError_;
+    const auto found = lastOpenErrors_.find(std::this_thread::get_id());
+    return found != lastOpenErrors_.end() ? found->second : PortOpenError{};
 }
 
 void LineCommDriver::NoteOpenError(PortOpenError error) {
-    std::lock_guard lock(openErrorMutex_);
-    lastOpenError_ = std::move(error);
+    try {
+        std::lock_guard lock(openErrorMutex_);
+        lastOpenErrors_[std::this_thread::get_id()] = std::move(error);
+    } catch (const std::bad_alloc&) {
+        // The open's outcome stands; only its reason is not kept.
+    }
 }
 
 CommHandle LineCommDriver::CreateFile(std::string_view portName) {

@@ -10,6 +10,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -104,8 +105,10 @@ private:
     std::mutex mutex_;       // guards records_ and nextHandle_
     std::unordered_map<CommHandle, Record> records_;
     CommHandle nextHandle_ = 1;
+    // Per thread, as the system keeps its last error: ports opened at the same time on several
+    // threads each learn why their own open failed.
     mutable std::mutex openErrorMutex_;
-    PortOpenError lastOpenError_;  // guarded by openErrorMutex_
+    std::unordered_map<std::thread::id, PortOpenError> lastOpenErrors_;  // openErrorMutex_
 };
 
 }  // namespace countryset
