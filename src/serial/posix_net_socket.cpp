@@ -56,7 +56,7 @@ public:
     PosixNetSocket(const PosixNetSocket&) = delete;
     PosixNetSocket& operator=(const PosixNetSocket&) = delete;
 
-    bool SendAll(std::span<const std::uint8_t> bytes, int timeoutMs) override {
+    long Send(std::span<const std::uint8_t> bytes, int timeoutMs) override {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         std::size_t sent = 0;
         while (sent < bytes.size()) {
@@ -69,15 +69,15 @@ public:
                 continue;
             }
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                return false;
+                return -1;
             }
             pollfd entry{m_fd, POLLOUT, 0};
             const int left = MillisecondsLeft(deadline);
             if (left == 0 || (::poll(&entry, 1, left) < 0 && errno != EINTR)) {
-                return false;
+                break;
             }
         }
-        return true;
+        return static_cast<long>(sent);
     }
 
     long ReceiveSome(std::uint8_t* dest, std::size_t capacity) override {
@@ -116,6 +116,8 @@ public:
             return Wait::TimedOut;
         }
     }
+
+    void Shutdown() override { ::shutdown(m_fd, SHUT_RDWR); }
 
     void Wake() override {
         const std::uint64_t one = 1;
