@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/port_list.h"
+#include "serial/network_port_url.h"
 #include "serial/posix_tty_device.h"
 #include "settings/port_devices.h"
 #include "ui/shown_text.h"
@@ -129,6 +130,17 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
     for (int n = 1; n <= 8; ++n) {
         const std::string port = "COM" + std::to_string(n);
         const std::string device = PortDevicePath(profile, settingsPath, port);
+        const auto pad = [](std::string text, std::size_t width) {
+            text.resize(std::max(text.size(), width), ' ');
+            return text;
+        };
+        if (IsNetworkPortName(device)) {
+            // Shown as mapped; whether a server answers there is for a run to find out, and a
+            // connection here could take the port from whoever holds it.
+            out << port << "  " << pad(VisibleText(device), 30) << "  " << pad("-", 6) << "  "
+                << pad("network", 7) << "  -\n";
+            continue;
+        }
         const std::string local = root.Local(device);
         struct stat info {};
         const Kind kind = device.empty() ? Kind::Missing : DeviceKind(local, info);
@@ -138,10 +150,6 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
                              : kind == Kind::NotDevice ? "no file"
                                                        : "no";
         const char* held = kind == Kind::Missing ? "-" : Flocked(info) ? "yes" : "no";
-        const auto pad = [](std::string text, std::size_t width) {
-            text.resize(std::max(text.size(), width), ' ');
-            return text;
-        };
         out << port << "  " << pad(VisibleText(device), 30) << "  "
             << pad(kind == Kind::Missing ? "no" : "yes", 6) << "  " << pad(serial, 7) << "  "
             << held << "\n";

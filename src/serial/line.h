@@ -4,7 +4,7 @@
 // event mask, the time-outs and the overlapped-transfer bookkeeping for every kind alike
 // (line_comm_driver.h); a line only moves bytes and sets its wires.
 //
-// The contract, which every kind passes (tests/serial/line_contract.h):
+// The contract, which every kind passes (tests/posix/line_contract_test.cpp):
 // - A line is made open, by its kind's opener, which fails with a PortOpenError instead. It
 //   starts raw: no byte is translated, dropped or added on its way, no flow control of any
 //   kind, input and output empty of anything from before the open as far as the kind can tell.

@@ -72,6 +72,12 @@ void TraceCommDriver::Note(std::string_view text) {
     StampedLine("## " + EscapeWireBytes(text));
 }
 
+void TraceCommDriver::NoteLine(CommHandle port) {
+    for (const std::string& text : m_inner.TakeLineNotes(port)) {
+        Note(text);
+    }
+}
+
 IoStatus TraceCommDriver::ReadFile(CommHandle port, void* dest, std::uint32_t count,
                                    std::uint32_t* done, OverlappedBlock* block) {
     const IoStatus status = m_inner.ReadFile(port, dest, count, done, block);
@@ -129,9 +135,12 @@ CommHandle TraceCommDriver::CreateFile(std::string_view portName) {
         const std::lock_guard lock(m_mutex);
         m_out.flush();
     }
-    return m_inner.CreateFile(portName);
+    const CommHandle handle = m_inner.CreateFile(portName);
+    NoteLine(handle);
+    return handle;
 }
 bool TraceCommDriver::CloseHandle(CommHandle handle) {
+    NoteLine(handle);
     return m_inner.CloseHandle(handle);
 }
 CommHandle TraceCommDriver::CreateEvent() {
@@ -147,7 +156,9 @@ bool TraceCommDriver::SetupComm(CommHandle port, std::uint32_t inQueue, std::uin
     return m_inner.SetupComm(port, inQueue, outQueue);
 }
 bool TraceCommDriver::PurgeComm(CommHandle port, std::uint32_t flags) {
-    return m_inner.PurgeComm(port, flags);
+    const bool done = m_inner.PurgeComm(port, flags);
+    NoteLine(port);
+    return done;
 }
 bool TraceCommDriver::SetCommTimeouts(CommHandle port, const CommTimeouts& timeouts) {
     return m_inner.SetCommTimeouts(port, timeouts);
@@ -156,10 +167,14 @@ bool TraceCommDriver::GetCommState(CommHandle port, DCB* dcb) {
     return m_inner.GetCommState(port, dcb);
 }
 bool TraceCommDriver::SetCommState(CommHandle port, const DCB& dcb) {
-    return m_inner.SetCommState(port, dcb);
+    const bool done = m_inner.SetCommState(port, dcb);
+    NoteLine(port);
+    return done;
 }
 bool TraceCommDriver::EscapeCommFunction(CommHandle port, std::uint32_t function) {
-    return m_inner.EscapeCommFunction(port, function);
+    const bool done = m_inner.EscapeCommFunction(port, function);
+    NoteLine(port);
+    return done;
 }
 bool TraceCommDriver::ClearCommError(CommHandle port, std::uint32_t* queuedIn) {
     return m_inner.ClearCommError(port, queuedIn);

@@ -15,6 +15,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "serial/comm_driver.h"
 
@@ -32,6 +33,10 @@ public:
     // A line of the program's own between the transfers ("   0.412345 ## not verified: ..."),
     // escaped like the bytes on the wire.
     void Note(std::string_view text);
+
+    std::vector<std::string> TakeLineNotes(CommHandle port) override {
+        return m_inner.TakeLineNotes(port);
+    }
 
     CommHandle CreateFile(std::string_view portName) override;
     PortOpenError LastOpenError() const override { return m_inner.LastOpenError(); }
@@ -68,6 +73,8 @@ private:
     void RecordShortWrite(std::uint32_t sent, std::uint32_t count);
     // Writes one line: the time stamp, then text; the caller holds m_mutex.
     void StampedLine(std::string_view text);
+    // The remarks of the port's line, each as a Note.
+    void NoteLine(CommHandle port);
 
     CommDriver& m_inner;
     std::ostream& m_out;

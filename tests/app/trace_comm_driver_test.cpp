@@ -118,5 +118,33 @@ TEST(TraceCommDriverTest, AnswerReadDuringTheWriteFollowsTheCommand) {
     EXPECT_LE(std::stod(text.substr(0, second)), std::stod(text.substr(second)));
 }
 
+// What a port's line tolerated instead of failing shows in the trace where it happened, escaped,
+// each remark once, and only the remarks of the port the call was for.
+TEST(TraceCommDriverTest, RemarksOfTheLineFollowTheCallThatMadeThem) {
+    struct RemarkingDriver : FakeCommDriver {
+        std::vector<std::string> TakeLineNotes(CommHandle port) override {
+            std::vector<std::string> taken;
+            if (port == remarkingPort) {
+                taken.swap(remarks);
+            }
+            return taken;
+        }
+        CommHandle remarkingPort = kNullHandle;
+        std::vector<std::string> remarks;
+    } fake;
+    std::ostringstream out;
+    TraceCommDriver trace(fake, out);
+    const CommHandle port = trace.CreateFile("COM1");
+    fake.remarkingPort = port;
+    fake.remarks = {"the server did not confirm DTR", "odd\x1B[2J"};
+    trace.EscapeCommFunction(port + 1, kSetDtr);
+    EXPECT_TRUE(Lines(out.str()).empty());
+    trace.EscapeCommFunction(port, kSetDtr);
+    trace.SetCommState(port, DCB{});
+    const std::vector<std::string> expected = {"## the server did not confirm DTR",
+                                               "## odd\\x1B[2J"};
+    EXPECT_EQ(Lines(out.str()), expected);
+}
+
 }  // namespace
 }  // namespace countryset

@@ -1,9 +1,12 @@
 // The modes beside the dialog, run as a production line or a service bench would run them: the
 // real program against the simulator, with no terminal and nothing typed.
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <fcntl.h>
@@ -416,8 +419,18 @@ TEST_F(ToolboxTest, ListPortsTellsWhatEachPortOpensAndWhatNoPortReaches) {
     fs::create_symlink(usb0.Device(), dev + "/ttyUSB0");
     fs::create_symlink(acm0.Device(), dev + "/ttyACM0");
     fs::create_symlink("../../ttyUSB0", dev + "/serial/by-id/usb-Maker_Modem_42-if00-port0");
-    // COM1 and COM2 through the default names, COM4 mapped to a link that leads nowhere.
-    folder_.WriteSettings("[Ports]\r\nCOM4=/dev/serial/by-id/gone\r\n");
+    // COM1 and COM2 through the default names, COM4 mapped to a link that leads nowhere, COM6
+    // to a serial server that is listed without a connection.
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server, 1), 0);
+    ASSERT_EQ(::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    folder_.WriteSettings("[Ports]\r\nCOM4=/dev/serial/by-id/gone\r\nCOM6=" + url + "\r\n");
 
     const int held = ::open(modem_->Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(held, 0);
@@ -434,6 +447,9 @@ TEST_F(ToolboxTest, ListPortsTellsWhatEachPortOpensAndWhatNoPortReaches) {
     EXPECT_THAT(out, HasSubstr("COM3 /dev/ttyS2 yes no file no\n"));
     EXPECT_THAT(out, HasSubstr("COM4 /dev/serial/by-id/gone no - -\n"));
     EXPECT_THAT(out, HasSubstr("COM5 /dev/ttyS4 no - -\n"));
+    EXPECT_THAT(out, HasSubstr("COM6 " + url + " - network -\n"));
+    EXPECT_LT(::accept(server, nullptr, nullptr), 0) << "the listing connected to the server";
+    ::close(server);
     // Unreached devices, with the line that would map each to a port that opens nothing today.
     EXPECT_THAT(out, HasSubstr(" /dev/ttyACM0\n [Ports] COM4=/dev/ttyACM0\n"));
     EXPECT_THAT(out, HasSubstr(" /dev/ttyUSB0 /dev/serial/by-id/usb-Maker_Modem_42-if00-port0\n "
