@@ -34,6 +34,8 @@ public:
     // Waits until input (or the server's close) is there, Wake is called, or timeoutMs passes
     // (-1: no limit). A Wake that comes before the wait ends the next wait at once.
     virtual Wait WaitReadable(int timeoutMs) = 0;
+    // WaitReadable for Wake alone, for a connection that has nothing more to give.
+    virtual Wait WaitWake(int timeoutMs) = 0;
     // From any thread.
     virtual void Wake() = 0;
     // Ends the connection both ways (what was sent still goes); reads then fail and waits end.

@@ -305,10 +305,12 @@ public:
             if (forInput && input) {
                 return LineWait::Input;
             }
-            if (hungUp) {
+            if (hungUp && forInput) {
                 return LineWait::HungUp;
             }
-            switch (m_socket->WaitReadable(MillisecondsUntil(deadline))) {
+            // A connection that has ended is no input: only a wake or the deadline end this.
+            const int ms = MillisecondsUntil(deadline);
+            switch (hungUp ? m_socket->WaitWake(ms) : m_socket->WaitReadable(ms)) {
                 case NetSocket::Wait::Woken:
                     return m_closing.load(std::memory_order_acquire) ? LineWait::Closed
                                                                      : LineWait::Woken;

@@ -119,6 +119,24 @@ public:
 
     void Shutdown() override { ::shutdown(m_fd, SHUT_RDWR); }
 
+    Wait WaitWake(int timeoutMs) override {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            pollfd entry{m_wake, POLLIN, 0};
+            const int result = ::poll(&entry, 1, timeoutMs < 0 ? -1 : MillisecondsLeft(deadline));
+            if (result < 0 && errno == EINTR) {
+                continue;
+            }
+            if (result > 0) {
+                std::uint64_t count = 0;
+                ssize_t ignored = ::read(m_wake, &count, sizeof count);
+                (void)ignored;
+                return Wait::Woken;
+            }
+            return Wait::TimedOut;
+        }
+    }
+
     void Wake() override {
         const std::uint64_t one = 1;
         ssize_t ignored = ::write(m_wake, &one, sizeof one);

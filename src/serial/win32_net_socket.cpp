@@ -137,6 +137,12 @@ public:
         return Wait::TimedOut;
     }
 
+    Wait WaitWake(int timeoutMs) override {
+        const DWORD result =
+            ::WaitForSingleObject(m_wake, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        return result == WAIT_OBJECT_0 ? Wait::Woken : Wait::TimedOut;
+    }
+
     void Wake() override { ::SetEvent(m_wake); }
 
     void Shutdown() override { ::shutdown(m_socket, SD_BOTH); }
