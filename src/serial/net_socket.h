@@ -25,17 +25,22 @@ public:
 
     virtual ~NetSocket() = default;
 
-    // Sends every byte, waiting at most timeoutMs for room; false when the connection is gone
-    // or the time ran out (then some of the bytes may have gone).
-    virtual bool SendAll(std::span<const std::uint8_t> bytes, int timeoutMs) = 0;
+    // Sends the bytes, waiting at most timeoutMs for room: the count sent (short when the time
+    // ran out), or -1 once the connection is gone.
+    virtual long Send(std::span<const std::uint8_t> bytes, int timeoutMs) = 0;
     // What has arrived, without waiting: the count placed (0 when nothing waits), or -1 once
     // the server has closed the connection or it failed.
     virtual long ReceiveSome(std::uint8_t* dest, std::size_t capacity) = 0;
     // Waits until input (or the server's close) is there, Wake is called, or timeoutMs passes
     // (-1: no limit). A Wake that comes before the wait ends the next wait at once.
     virtual Wait WaitReadable(int timeoutMs) = 0;
+    // WaitReadable for Wake alone, for a connection that has nothing more to give.
+    virtual Wait WaitWake(int timeoutMs) = 0;
     // From any thread.
     virtual void Wake() = 0;
+    // Ends the connection both ways (what was sent still goes); reads then fail and waits end.
+    // The socket itself is released with the object.
+    virtual void Shutdown() = 0;
 };
 
 struct ConnectResult {

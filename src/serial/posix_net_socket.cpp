@@ -56,7 +56,7 @@ public:
     PosixNetSocket(const PosixNetSocket&) = delete;
     PosixNetSocket& operator=(const PosixNetSocket&) = delete;
 
-    bool SendAll(std::span<const std::uint8_t> bytes, int timeoutMs) override {
+    long Send(std::span<const std::uint8_t> bytes, int timeoutMs) override {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         std::size_t sent = 0;
         while (sent < bytes.size()) {
@@ -69,15 +69,15 @@ public:
                 continue;
             }
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                return false;
+                return -1;
             }
             pollfd entry{m_fd, POLLOUT, 0};
             const int left = MillisecondsLeft(deadline);
             if (left == 0 || (::poll(&entry, 1, left) < 0 && errno != EINTR)) {
-                return false;
+                break;
             }
         }
-        return true;
+        return static_cast<long>(sent);
     }
 
     long ReceiveSome(std::uint8_t* dest, std::size_t capacity) override {
@@ -112,6 +112,26 @@ public:
             }
             if (result > 0) {
                 return Wait::Readable;  // input, or the close or error that the read will see
+            }
+            return Wait::TimedOut;
+        }
+    }
+
+    void Shutdown() override { ::shutdown(m_fd, SHUT_RDWR); }
+
+    Wait WaitWake(int timeoutMs) override {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            pollfd entry{m_wake, POLLIN, 0};
+            const int result = ::poll(&entry, 1, timeoutMs < 0 ? -1 : MillisecondsLeft(deadline));
+            if (result < 0 && errno == EINTR) {
+                continue;
+            }
+            if (result > 0) {
+                std::uint64_t count = 0;
+                ssize_t ignored = ::read(m_wake, &count, sizeof count);
+                (void)ignored;
+                return Wait::Woken;
             }
             return Wait::TimedOut;
         }

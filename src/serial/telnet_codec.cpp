@@ -23,6 +23,28 @@ void PutCommand(std::uint8_t verb, std::uint8_t option, std::string& out) {
 
 }  // namespace
 
+namespace {
+
+// SET-CONTROL carries several settings in one command; a server that never answers one of them
+// (DTR on a line without the wire) must not shift the answers to the others.
+int ControlGroup(std::uint32_t value) {
+    if (value >= kControlDtrOn - 1 && value <= kControlDtrOff) {
+        return 1;
+    }
+    if (value >= kControlRtsOn - 1 && value <= kControlRtsOff) {
+        return 2;
+    }
+    if (value >= 4 && value <= 6) {
+        return 3;  // break
+    }
+    if ((value >= 13 && value <= 16) || value == 18) {
+        return 4;  // inbound flow control
+    }
+    return 0;  // outbound flow control
+}
+
+}  // namespace
+
 bool TelnetCodec::Wanted(std::uint8_t option) {
     return option == kOptionBinary || option == kOptionComPort;
 }
@@ -81,14 +103,14 @@ void TelnetCodec::OnVerb(std::uint8_t verb, std::uint8_t option, std::string& ou
     us = Side::No;
 }
 
-void TelnetCodec::AddRequest(std::uint8_t command, std::uint32_t value) {
+void TelnetCodec::AddRequest(std::uint8_t command, std::uint32_t value, std::uint64_t tag) {
     if (m_requestCount == kMaxRequests) {
         for (std::size_t i = 1; i < kMaxRequests; ++i) {
             m_requests[i - 1] = m_requests[i];
         }
         --m_requestCount;
     }
-    m_requests[m_requestCount++] = Request{command, value, false, 0};
+    m_requests[m_requestCount++] = Request{command, value, false, 0, tag};
 }
 
 void TelnetCodec::OnSubnegotiation() {
@@ -119,7 +141,8 @@ void TelnetCodec::OnSubnegotiation() {
     }
     for (std::size_t i = 0; i < m_requestCount; ++i) {
         Request& r = m_requests[i];
-        if (!r.answered && r.command == command) {
+        if (!r.answered && r.command == command &&
+            (command != kSetControl || ControlGroup(r.value) == ControlGroup(value))) {
             r.answered = true;
             r.answer = value;
             return;
@@ -208,7 +231,8 @@ void TelnetCodec::EncodeData(std::span<const std::uint8_t> in, std::string& out)
     }
 }
 
-void TelnetCodec::RequestBaudRate(std::uint32_t bitsPerSecond, std::string& out) {
+void TelnetCodec::RequestBaudRate(std::uint32_t bitsPerSecond, std::string& out,
+                                  std::uint64_t tag) {
     out.push_back(static_cast<char>(kIac));
     out.push_back(static_cast<char>(kSb));
     out.push_back(static_cast<char>(kOptionComPort));
@@ -218,10 +242,11 @@ void TelnetCodec::RequestBaudRate(std::uint32_t bitsPerSecond, std::string& out)
     }
     out.push_back(static_cast<char>(kIac));
     out.push_back(static_cast<char>(kSe));
-    AddRequest(kSetBaudRate, bitsPerSecond);
+    AddRequest(kSetBaudRate, bitsPerSecond, tag);
 }
 
-void TelnetCodec::RequestControl(std::uint8_t command, std::uint8_t value, std::string& out) {
+void TelnetCodec::RequestControl(std::uint8_t command, std::uint8_t value, std::string& out,
+                                 std::uint64_t tag) {
     out.push_back(static_cast<char>(kIac));
     out.push_back(static_cast<char>(kSb));
     out.push_back(static_cast<char>(kOptionComPort));
@@ -229,7 +254,7 @@ void TelnetCodec::RequestControl(std::uint8_t command, std::uint8_t value, std::
     PutEscaped(value, out);
     out.push_back(static_cast<char>(kIac));
     out.push_back(static_cast<char>(kSe));
-    AddRequest(command, value);
+    AddRequest(command, value, tag);
 }
 
 std::string TelnetCodec::RequestName(const Request& r) {

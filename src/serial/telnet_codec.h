@@ -60,6 +60,7 @@ public:
         std::uint32_t value = 0;
         bool answered = false;
         std::uint32_t answer = 0;  // what the server says it set, once answered
+        std::uint64_t tag = 0;     // the caller's own (when it was sent, say)
     };
     // Requests kept for matching with answers; one more is dropped, oldest first.
     static constexpr std::size_t kMaxRequests = 16;
@@ -78,8 +79,9 @@ public:
     void EncodeData(std::span<const std::uint8_t> in, std::string& out) const;
 
     // Appends a Com Port Control request and keeps it for matching with the server's answer.
-    void RequestBaudRate(std::uint32_t bitsPerSecond, std::string& out);
-    void RequestControl(std::uint8_t command, std::uint8_t value, std::string& out);
+    void RequestBaudRate(std::uint32_t bitsPerSecond, std::string& out, std::uint64_t tag = 0);
+    void RequestControl(std::uint8_t command, std::uint8_t value, std::string& out,
+                        std::uint64_t tag = 0);
 
     Side Us(std::uint8_t option) const { return m_us[option]; }
     Side Him(std::uint8_t option) const { return m_him[option]; }
@@ -89,6 +91,17 @@ public:
 
     std::span<const Request> Requests() const { return {m_requests.data(), m_requestCount}; }
     void ClearRequests() { m_requestCount = 0; }
+    // Keeps the requests for which keep is true, in their order.
+    template <class Keep>
+    void KeepRequests(Keep keep) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < m_requestCount; ++i) {
+            if (keep(m_requests[i])) {
+                m_requests[kept++] = m_requests[i];
+            }
+        }
+        m_requestCount = kept;
+    }
     // Answers that matched no request (an unasked change, or a reply to something dropped).
     std::size_t UnmatchedAnswers() const { return m_unmatched; }
 
@@ -98,7 +111,7 @@ public:
 private:
     enum class State : std::uint8_t { Data, Iac, Verb, Sb, SbOption, SbIac };
 
-    void AddRequest(std::uint8_t command, std::uint32_t value);
+    void AddRequest(std::uint8_t command, std::uint32_t value, std::uint64_t tag);
     void OnVerb(std::uint8_t verb, std::uint8_t option, std::string& out);
     void OnSubnegotiation();
     static bool Wanted(std::uint8_t option);

@@ -72,7 +72,7 @@ public:
     Win32NetSocket(const Win32NetSocket&) = delete;
     Win32NetSocket& operator=(const Win32NetSocket&) = delete;
 
-    bool SendAll(std::span<const std::uint8_t> bytes, int timeoutMs) override {
+    long Send(std::span<const std::uint8_t> bytes, int timeoutMs) override {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         std::size_t sent = 0;
         while (sent < bytes.size()) {
@@ -84,21 +84,21 @@ public:
                 continue;
             }
             if (n == SOCKET_ERROR && ::WSAGetLastError() != WSAEWOULDBLOCK) {
-                return false;
+                return -1;
             }
             const int left = MillisecondsLeft(deadline);
             if (left == 0) {
-                return false;
+                break;
             }
             fd_set writable;
             FD_ZERO(&writable);
             FD_SET(m_socket, &writable);
             timeval limit{left / 1000, (left % 1000) * 1000};
             if (::select(0, nullptr, &writable, nullptr, &limit) == SOCKET_ERROR) {
-                return false;
+                return -1;
             }
         }
-        return true;
+        return static_cast<long>(sent);
     }
 
     long ReceiveSome(std::uint8_t* dest, std::size_t capacity) override {
@@ -137,7 +137,15 @@ public:
         return Wait::TimedOut;
     }
 
+    Wait WaitWake(int timeoutMs) override {
+        const DWORD result =
+            ::WaitForSingleObject(m_wake, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        return result == WAIT_OBJECT_0 ? Wait::Woken : Wait::TimedOut;
+    }
+
     void Wake() override { ::SetEvent(m_wake); }
+
+    void Shutdown() override { ::shutdown(m_socket, SD_BOTH); }
 
 private:
     const SOCKET m_socket;

@@ -3,9 +3,12 @@
 // the line and plays its peer; the cases are the same for every kit.
 #include "serial/line.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,7 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
 #include "serial/comm_port.h"
+#include "serial/network_line.h"
 #include "serial/port_problem.h"
 #include "serial/posix_terminal_line.h"
 
@@ -98,6 +105,169 @@ private:
     std::string device_;
 };
 
+// The server end of a network line: raw TCP, or Telnet with the Com Port Control option, where
+// the peer agrees to the client's offers, confirms every request and escapes what it sends.
+template <bool kTelnet>
+class NetworkKit {
+public:
+    static constexpr bool kWritesStall = false;  // the loopback's buffers take megabytes
+    static constexpr bool kKeepsInputAtHangUp = true;
+
+    NetworkKit() {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listen_, 1);
+        socklen_t length = sizeof a;
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &length);
+        port_ = ntohs(a.sin_port);
+        reader_ = std::thread([this] { Serve(); });
+    }
+    ~NetworkKit() {
+        PeerHangUp();
+        ::shutdown(listen_, SHUT_RDWR);
+        reader_.join();
+        ::close(listen_);
+    }
+    NetworkKit(const NetworkKit&) = delete;
+    NetworkKit& operator=(const NetworkKit&) = delete;
+
+    std::unique_ptr<Line> Open(PortOpenError& error) {
+        return OpenNetworkLine(
+            std::string(kTelnet ? "rfc2217" : "socket") + "://127.0.0.1:" + std::to_string(port_),
+            error);
+    }
+    void PeerSend(std::string_view bytes) {
+        std::string wire;
+        for (char c : bytes) {
+            wire += c;
+            if (kTelnet && c == '\xFF') {
+                wire += c;
+            }
+        }
+        Put(wire);
+    }
+    std::string PeerReceive(std::size_t count) {
+        const auto until = LineClock::now() + kHang;
+        for (;;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (data_.size() >= count || LineClock::now() >= until) {
+                    return data_;
+                }
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    void PeerHangUp() {
+        std::lock_guard lock(mutex_);
+        if (peer_ >= 0) {
+            ::shutdown(peer_, SHUT_RDWR);
+        }
+    }
+
+private:
+    void Put(const std::string& wire) {
+        std::lock_guard lock(mutex_);
+        ASSERT_EQ(::send(peer_, wire.data(), wire.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(wire.size()));
+    }
+    void Serve() {
+        const int fd = ::accept(listen_, nullptr, nullptr);
+        if (fd < 0) {
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            peer_ = fd;
+        }
+        enum { Data, Iac, Verb, Sb, SbIac } state = Data;
+        unsigned char verb = 0;
+        std::string sb;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                break;
+            }
+            std::lock_guard lock(mutex_);
+            for (ssize_t i = 0; i < n; ++i) {
+                const auto c = static_cast<unsigned char>(buffer[i]);
+                if (!kTelnet || (state == Data && c != 0xFF)) {
+                    data_ += static_cast<char>(c);
+                    continue;
+                }
+                std::string answer;
+                switch (state) {
+                    case Data:
+                        state = Iac;
+                        break;
+                    case Iac:
+                        state = c == 250 ? Sb : (c >= 251 && c <= 254) ? Verb : Data;
+                        verb = c;
+                        sb.clear();
+                        if (c == 0xFF) {
+                            data_ += static_cast<char>(c);
+                        }
+                        break;
+                    case Verb:
+                        // WILL is answered DO, DO is answered WILL: the peer agrees to all.
+                        if (verb == 251 || verb == 253) {
+                            answer = {'\xFF', static_cast<char>(verb == 251 ? 253 : 251),
+                                      static_cast<char>(c)};
+                        }
+                        state = Data;
+                        break;
+                    case Sb:
+                        if (c == 0xFF) {
+                            state = SbIac;
+                        } else {
+                            sb += static_cast<char>(c);
+                        }
+                        break;
+                    case SbIac:
+                        if (c == 0xFF) {
+                            sb += static_cast<char>(c);
+                            state = Sb;
+                            break;
+                        }
+                        state = Data;
+                        if (sb.size() >= 2) {
+                            answer = "\xFF\xFA";
+                            answer += sb[0];
+                            answer += static_cast<char>(sb[1] + 100);
+                            for (char v : sb.substr(2)) {
+                                answer += v;
+                                if (v == '\xFF') {
+                                    answer += v;
+                                }
+                            }
+                            answer += "\xFF\xF0";
+                        }
+                        break;
+                }
+                if (!answer.empty()) {
+                    (void)!::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+                }
+            }
+        }
+        std::lock_guard lock(mutex_);
+        ::close(fd);
+        peer_ = -1;
+    }
+
+    int listen_ = -1;
+    std::uint16_t port_ = 0;
+    std::mutex mutex_;
+    int peer_ = -1;     // guarded by mutex_
+    std::string data_;  // what the peer received, guarded by mutex_
+    std::thread reader_;
+};
+using RawKit = NetworkKit<false>;
+using Rfc2217Kit = NetworkKit<true>;
+
 template <typename Kit>
 class LineContract : public ::testing::Test {
 protected:
@@ -142,7 +312,7 @@ protected:
     std::unique_ptr<Line> line_;
 };
 
-using Kits = ::testing::Types<TerminalKit>;
+using Kits = ::testing::Types<TerminalKit, RawKit, Rfc2217Kit>;
 TYPED_TEST_SUITE(LineContract, Kits);
 
 TYPED_TEST(LineContract, EveryByteCrossesBothWaysUnchanged) {

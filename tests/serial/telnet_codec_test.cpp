@@ -174,6 +174,14 @@ TEST(TelnetCodecTest, ControlRequestsAreBuiltAndMatchedWithTheirAnswers) {
     EXPECT_FALSE(codec.Requests()[1].answered);
     EXPECT_EQ(codec.UnmatchedAnswers(), 1u);
 
+    // A server that never answers DTR does not shift the answer to flow control onto it.
+    codec.ClearRequests();
+    codec.RequestControl(kSetControl, kControlDtrOn, out);
+    codec.RequestControl(kSetControl, kControlNoFlow, out);
+    Feed(codec, Bytes({kIac, kSb, 44, 105, kControlNoFlow, kIac, kSe}));
+    EXPECT_FALSE(codec.Requests()[0].answered);
+    EXPECT_TRUE(codec.Requests()[1].answered);
+
     // The list is bounded: the oldest request goes first.
     codec.ClearRequests();
     for (int i = 0; i < 20; ++i) {
