@@ -1,19 +1,29 @@
 #include "app/platform.h"
 
 #include "app/win32_arguments.h"
+#include "serial/network_line.h"
 #include "serial/win32_comm_driver.h"
 #include "serial/win32_console_control.h"
+#include "settings/port_devices.h"
 #include "ui/win32_console_attach.h"
 #include "ui/win32_presenter.h"
 
 namespace countryset {
 
-SystemDriver MakeSystemDriver(ProfileFile&, const char*) {
-    // COMn is the system's own device name here; the settings file maps no ports.
-    auto driver = std::make_unique<Win32CommDriver>();
+SystemDriver MakeSystemDriver(ProfileFile& profile, const char* settingsPath) {
+    // COMn is the system's own device name here; the settings file maps a port only to a serial
+    // server.
+    auto networkPort = [&profile, settingsPath](std::string_view portName) {
+        std::string device = PortDevicePath(profile, settingsPath, portName);
+        return IsNetworkDevice(device) ? device : std::string();
+    };
+    auto driver = std::make_unique<Win32CommDriver>(networkPort);
     Win32CommDriver* win32 = driver.get();
     return {std::move(driver), [win32] { win32->ReleaseAllPorts(); },
-            [](std::string_view portName) { return "\\\\.\\" + std::string(portName); }};
+            [networkPort](std::string_view portName) {
+                std::string device = networkPort(portName);
+                return device.empty() ? "\\\\.\\" + std::string(portName) : device;
+            }};
 }
 
 void PrepareArguments(int& argc, char**& argv) {

@@ -1,5 +1,6 @@
 #include "serial/posix_comm_driver.h"
 
+#include "serial/network_line.h"
 #include "serial/posix_terminal_line.h"
 
 namespace countryset {
@@ -16,6 +17,9 @@ std::unique_ptr<Line> PosixCommDriver::OpenLine(std::string_view portName, PortO
     if (path.empty()) {
         error.problem = PortProblem::NoSuchDevice;
         return nullptr;
+    }
+    if (IsNetworkDevice(path)) {
+        return OpenNetworkLine(path, error);
     }
     return OpenPosixTerminalLine(path, error);
 }

@@ -1,5 +1,6 @@
-// The comm driver on Linux: each port name opens the terminal device (a real serial port, a USB
-// adapter, a pseudo-terminal) that the settings file maps it to.
+// The comm driver on Linux: each port name opens what the settings file maps it to, a terminal
+// device (a real serial port, a USB adapter, a pseudo-terminal) or a serial server's port
+// ("rfc2217://HOST:PORT", "socket://HOST:PORT").
 #pragma once
 
 #include <functional>

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "serial/network_line.h"
 #include "serial/win32_terminal_line.h"
 
 namespace countryset {
@@ -27,6 +28,17 @@ std::wstring Win32CommDriver::DevicePath(std::string_view portName) {
 }
 
 std::unique_ptr<Line> Win32CommDriver::OpenLine(std::string_view portName, PortOpenError& error) {
+    if (resolver_) {
+        std::string device;
+        try {
+            device = resolver_(portName);
+        } catch (...) {
+            return nullptr;
+        }
+        if (IsNetworkDevice(device)) {
+            return OpenNetworkLine(device, error);
+        }
+    }
     const std::wstring path = DevicePath(portName);
     if (path.empty()) {
         error.problem = PortProblem::NoSuchDevice;

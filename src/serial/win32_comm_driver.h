@@ -1,4 +1,5 @@
-// The comm driver on Windows: COMn is the system's own port \\.\COMn.
+// The comm driver on Windows: COMn is the system's own port \\.\COMn, unless the settings file
+// maps it to a serial server's port ("rfc2217://HOST:PORT", "socket://HOST:PORT").
 #pragma once
 
 #include <functional>

@@ -135,9 +135,21 @@ public:
     NetworkKit& operator=(const NetworkKit&) = delete;
 
     std::unique_ptr<Line> Open(PortOpenError& error) {
-        return OpenNetworkLine(
+        auto line = OpenNetworkLine(
             std::string(kTelnet ? "rfc2217" : "socket") + "://127.0.0.1:" + std::to_string(port_),
             error);
+        // A raw connection is open once the system has it queued; the peer takes it a moment
+        // later, and only then can it send.
+        for (const auto until = LineClock::now() + kHang; LineClock::now() < until;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (peer_ >= 0) {
+                    break;
+                }
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        return line;
     }
     void PeerSend(std::string_view bytes) {
         std::string wire;
