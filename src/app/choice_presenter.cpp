@@ -168,6 +168,7 @@ void ChoicePresenter::RunModal(CDialog& dlg) {
     }
     const CountryMatch match = MatchCountry(m_offered, m_country);
     if (match.positions.size() != 1) {
+        m_countryUnmatched = true;
         m_usageProblem = (match.positions.empty() ? "no offered country is called '"
                                                   : "more than one offered country matches '") +
                          VisibleText(m_country) + "'";
@@ -202,7 +203,7 @@ int ListCountries(ProgramState& state, PrivateProfile& profile, CommDriver& driv
                   const std::string& executable, std::ostream& out) {
     CSetupApp app(state, profile, driver, services);
     if (!app.FindSettings(executable)) {
-        return 1;
+        return 2;
     }
     app.InitInstance(executable);
     for (const std::string& name : PickableNames(presenter.OfferedNames())) {

@@ -42,6 +42,8 @@ public:
     int PortPosition() const { return m_portPosition; }
     // Set when the command line named no single country or port: the run was cancelled.
     const std::string& UsageProblem() const { return m_usageProblem; }
+    // Whether that problem is a country name that picks no single offered entry.
+    bool CountryUnmatched() const { return m_countryUnmatched; }
     // The stored CurrentCOM as the dialog reads it, named when it is no port of the list.
     void StoredPortFrom(const std::int32_t* currentCom) { m_storedPort = currentCom; }
 
@@ -53,6 +55,7 @@ private:
     std::vector<std::string> m_offered;
     int m_portPosition = -1;
     std::string m_usageProblem;
+    bool m_countryUnmatched = false;
     const std::int32_t* m_storedPort = nullptr;
 };
 
@@ -62,7 +65,7 @@ class WindowServices;
 struct ProgramState;
 
 // --list-countries: the dialog is read (no port is opened) and each offered entry printed as
-// --country picks it, made visible. The exit status: 0, or 1 when the settings cannot be read.
+// --country picks it, made visible. The exit status: 0, or 2 when the settings cannot be read.
 int ListCountries(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
                   WindowServices& services, ChoicePresenter& presenter,
                   const std::string& executable, std::ostream& out);

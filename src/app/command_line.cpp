@@ -2,7 +2,9 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +27,9 @@ enum OptionId : int {
     kTrace,
     kListCountries,
     kNoVerify,
+    kJson,
+    kCheck,
+    kAllPorts,
 };
 
 constexpr option kOptions[] = {
@@ -38,6 +43,9 @@ constexpr option kOptions[] = {
     {"trace", optional_argument, nullptr, kTrace},
     {"list-countries", no_argument, nullptr, kListCountries},
     {"no-verify", no_argument, nullptr, kNoVerify},
+    {"json", no_argument, nullptr, kJson},
+    {"check", no_argument, nullptr, kCheck},
+    {"all-ports", no_argument, nullptr, kAllPorts},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -51,6 +59,47 @@ bool NormalisePort(std::string_view text, std::string& port) {
     }
     port = std::string("COM") + text[3];
     return true;
+}
+
+// The number of a port NormalisePort has written ("COM12" -> 12).
+int PortNumber(const std::string& port) {
+    int number = 0;
+    std::from_chars(port.data() + 3, port.data() + port.size(), number);
+    return number;
+}
+
+// One --port value: a port, a list "COM1,COM3" or a range "COM1-COM8", or both ("COM1,COM4-COM6").
+// Adds each port to ports; false with the word it could not take in bad.
+bool AddPorts(std::string_view text, std::vector<std::string>& ports, std::string& bad) {
+    for (;;) {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        const std::size_t dash = item.find('-');
+        std::string first;
+        std::string last;
+        if (!NormalisePort(item.substr(0, dash), first) ||
+            (dash != std::string_view::npos && !NormalisePort(item.substr(dash + 1), last))) {
+            bad = std::string(item);
+            return false;
+        }
+        if (dash == std::string_view::npos) {
+            ports.push_back(first);
+        } else {
+            const int from = PortNumber(first);
+            const int to = PortNumber(last);
+            if (from > to) {
+                bad = std::string(item);
+                return false;
+            }
+            for (int n = from; n <= to; ++n) {
+                ports.push_back("COM" + std::to_string(n));
+            }
+        }
+        if (comma == std::string_view::npos) {
+            return true;
+        }
+        text.remove_prefix(comma + 1);
+    }
 }
 
 CommandLine UsageError(std::string what) {
@@ -108,11 +157,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 ++modes;
                 break;
             case kPort:
-                if (!NormalisePort(optarg, result.port)) {
-                    return UsageError("--port takes COM1 to COM8, not '" + std::string(optarg) +
-                                      "'");
+                if (std::string bad; !AddPorts(optarg, result.ports, bad)) {
+                    return UsageError("--port takes COM1 to COM8, not '" + bad + "'");
                 }
                 portGiven = true;
+                break;
+            case kAllPorts:
+                result.allPorts = true;
                 break;
             case kQuery:
                 result.mode = CommandLine::Mode::Query;
@@ -136,6 +187,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             case kNoVerify:
                 result.noVerify = true;
                 break;
+            case kJson:
+                result.json = true;
+                break;
+            case kCheck:
+                result.check = true;
+                break;
             case ':': {
                 // Some parsers also land here for a value given to an option that takes none
                 // ("--console=yes"); that is an unknown option, as everywhere else.
@@ -157,6 +214,14 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             }
         }
     }
+    // Port order, each port once: the results come out in this order.
+    std::sort(
+        result.ports.begin(), result.ports.end(),
+        [](const std::string& a, const std::string& b) { return PortNumber(a) < PortNumber(b); });
+    result.ports.erase(std::unique(result.ports.begin(), result.ports.end()), result.ports.end());
+    if (!result.ports.empty()) {
+        result.port = result.ports.front();
+    }
     if (optind < argc) {
         return UsageError("unknown argument '" +
                           std::string(args[static_cast<std::size_t>(optind)]) + "'");
@@ -168,9 +233,22 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         result.mode != CommandLine::Mode::Query) {
         return UsageError("--port goes with --country or --query");
     }
-    if (result.noVerify && result.mode != CommandLine::Mode::Dialog &&
-        result.mode != CommandLine::Mode::Country) {
+    if (result.allPorts && portGiven) {
+        return UsageError("--all-ports and --port go one at a time");
+    }
+    if (SeveralPorts(result) && result.mode != CommandLine::Mode::Country) {
+        return UsageError("several ports, or --all-ports, go with --country");
+    }
+    if (result.check && result.mode != CommandLine::Mode::Country) {
+        return UsageError("--check goes with --country");
+    }
+    if (result.noVerify && (result.check || (result.mode != CommandLine::Mode::Dialog &&
+                                             result.mode != CommandLine::Mode::Country))) {
         return UsageError("--no-verify goes with a run that sets a country");
+    }
+    if (result.json && result.mode != CommandLine::Mode::Country &&
+        result.mode != CommandLine::Mode::Query && result.mode != CommandLine::Mode::ListPorts) {
+        return UsageError("--json goes with --country, --query or --list-ports");
     }
     return result;
 }
@@ -178,9 +256,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 std::string UsageText(const std::string& programName) {
     const std::string indent(programName.size() + 8, ' ');
     return "Usage: " + programName + " [--console] [--no-verify] [--trace[=FILE]]\n" + indent +
-           "--country NAME [--port COMn] [--no-verify] [--trace[=FILE]]\n" + indent +
-           "--query [--port COMn] [--trace[=FILE]]\n" + indent +
-           "--list-ports | --list-countries\n" + indent + "--help | --version\n";
+           "--country NAME [--port COMn[,COMn|-COMn]... | --all-ports]\n" + indent +
+           "          [--check | --no-verify] [--json] [--trace[=FILE]]\n" + indent +
+           "--query [--port COMn] [--json] [--trace[=FILE]]\n" + indent +
+           "--list-ports [--json] | --list-countries\n" + indent + "--help | --version\n";
 }
 
 std::string HelpText(const std::string& programName) {
@@ -200,7 +279,9 @@ std::string HelpText(const std::string& programName) {
            "\n"
            "  --country NAME      set NAME from the offered list without a dialog (as listed,\n"
            "                      or in any case, or a unique beginning; NAME#2 for the\n"
-           "                      second of equal names); outcome on stderr\n"
+           "                      second of equal names); outcome on stderr. It asks the\n"
+           "                      modem first (AT+GCI?) and sends nothing to a modem that\n"
+           "                      already holds NAME\n"
            "                        " +
            programName +
            " --country germany --port COM2\n"
@@ -219,13 +300,27 @@ std::string HelpText(const std::string& programName) {
            "\n"
            "Options:\n"
            "  --port COMn         the port for --country or --query (default: the stored one)\n"
+           "                      --country takes several at once, each on a thread of its own:\n"
+           "                      --port repeated, a list COM1,COM3 or a range COM1-COM8; a\n"
+           "                      line per port, then a summary; the choice is not stored\n"
+           "                        " +
+           programName +
+           " --country France --port COM1-COM8\n"
+           "  --all-ports         with --country: every port whose device is there\n"
            "  --trace[=FILE]      record every byte sent and received, with times, to stderr\n"
            "                      or FILE\n"
            "                        " +
            programName +
            " --country France --trace=wire.txt\n"
-           "  --no-verify         leave out the read-back (AT+GCI?), for a modem known to\n"
-           "                      misbehave on it\n"
+           "  --no-verify         leave out the questions (AT+GCI?) before and after the set,\n"
+           "                      for a modem known to misbehave on them\n"
+           "  --check             with --country: only ask the modem whether it holds NAME;\n"
+           "                      changes nothing (exit status 0 or 9)\n"
+           "  --json              with --country, --query, --list-ports: one JSON object a\n"
+           "                      line on stdout (messages stay on stderr)\n"
+           "                        " +
+           programName +
+           " --country France --port COM2 --json\n"
            "  --console           use the text console even when a display is available\n"
            "  -h, --help          print this help and exit\n"
            "  --version           print the version and exit\n"
@@ -234,8 +329,19 @@ std::string HelpText(const std::string& programName) {
            "extension .DAT. Its [Ports] section maps COM1..COM8 to devices\n"
            "(COM1=/dev/ttyUSB0); without an entry COMn opens /dev/ttyS<n-1>.\n"
            "\n"
-           "Exit status: 0 when the country was set (or the modem was read, or the ports or\n"
-           "countries listed), 1 when it was not (cancelled or failed), 2 for a usage error.\n";
+           "Exit status (the dialog: 0, 1 or 2 only):\n"
+           "  0  the country is set, or was already (--check: is held); or the modem was\n"
+           "     read, the ports or the countries listed\n"
+           "  1  the dialog did not set it (cancelled or failed); --query: a question got\n"
+           "     no usable answer\n"
+           "  2  usage error: the command line, or a settings file that cannot be read\n"
+           "  3  --country names no single offered country\n"
+           "  4  the port could not be used\n"
+           "  5  no modem answered, or nothing answered the country command\n"
+           "  6  the modem refused the country command\n"
+           "  7  the modem answered OK but holds another country\n"
+           "  8  several ports: at least one failed\n"
+           "  9  --check: the modem does not hold the country, or cannot tell\n";
 }
 
 std::string VersionText() {

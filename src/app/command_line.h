@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace countryset {
 
@@ -13,16 +14,27 @@ struct CommandLine {
 
     Action action = Action::Run;
     Mode mode = Mode::Dialog;
-    bool console = false;   // --console: the text console even when a display is available
-    std::string country;    // --country: the name as given
-    std::string port;       // --port, as "COM1".."COM8"; empty: the stored port
+    bool console = false;  // --console: the text console even when a display is available
+    std::string country;   // --country: the name as given
+    std::string port;      // --port, as "COM1".."COM8"; empty: the stored port
+    // Every port named by --port (repeated, "COM1,COM3", "COM1-COM8"), in port order, each once;
+    // port is the first of them.
+    std::vector<std::string> ports;
+    bool allPorts = false;  // --all-ports: every port whose device is there
     bool trace = false;     // --trace
     bool noVerify = false;  // --no-verify: no read-back of the country after the modem's OK
     std::string traceFile;  // --trace=FILE; empty: standard error
+    bool json = false;      // --json: one JSON object per port on stdout
+    bool check = false;     // --check: read the modem's country against --country, change nothing
     std::string error;      // for UsageError: what was wrong
 };
 
 CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// Whether the run sets several ports at once, each on a thread of its own.
+inline bool SeveralPorts(const CommandLine& line) {
+    return line.allPorts || line.ports.size() > 1;
+}
 
 // The texts printed for --help and --version, and after a usage error.
 std::string HelpText(const std::string& programName);

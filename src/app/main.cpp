@@ -5,16 +5,22 @@
 
 #include "app/choice_presenter.h"
 #include "app/command_line.h"
+#include "app/exit_status.h"
+#include "app/line_output.h"
 #include "app/platform.h"
 #include "app/port_list.h"
 #include "app/program_state.h"
 #include "app/query_run.h"
+#include "app/result_json.h"
+#include "app/scripted_run.h"
 #include "app/setup_app.h"
+#include "app/several_ports.h"
 #include "app/trace_file.h"
 #include "serial/process_signals.h"
 #include "serial/trace_comm_driver.h"
 #include "settings/profile_file.h"
 #include "settings/settings_path.h"
+#include "settings/synchronized_profile.h"
 #include "ui/console_input.h"
 #include "ui/console_presenter.h"
 #include "ui/shown_text.h"
@@ -48,7 +54,9 @@ int main(int argc, char** argv) {
     ProgramState state;
     state.appName = appName;
     state.readBack = !commandLine.noVerify;
-    ProfileFile profile;
+    ProfileFile profileFile;
+    // Several ports read it from threads of their own.
+    SynchronizedProfile profile(profileFile);
     const SystemDriver system = MakeSystemDriver(profile, state.settingsPath);
     CommDriver& driver = *system.driver;
     state.portDevice = system.portDevice;
@@ -67,45 +75,56 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    std::ostream& traceOut = traceFile != nullptr ? traceFile->Stream() : std::cerr;
+    // Several ports write their lines to stderr from threads of their own: whole lines only.
+    LineOutput errorLines(std::cerr);
+    LineStream traceLines(errorLines);
+    const bool severalPorts = SeveralPorts(commandLine);
+    std::ostream& traceOut = traceFile != nullptr ? traceFile->Stream()
+                             : severalPorts       ? static_cast<std::ostream&>(traceLines)
+                                                  : std::cerr;
     TraceCommDriver traceDriver(driver, traceOut);
+    if (severalPorts) {
+        traceDriver.TagPorts();
+    }
     CommDriver& commDriver = commandLine.trace ? static_cast<CommDriver&>(traceDriver) : driver;
+
+    if (severalPorts) {
+        return RunSeveralPorts({commandLine, executable, state, profile, commDriver,
+                                commandLine.trace ? &traceDriver : nullptr, errorLines, std::cout});
+    }
+    if (commandLine.mode == CommandLine::Mode::Country) {
+        const ScriptedRequest request{commandLine.country, commandLine.port, commandLine.check,
+                                      executable};
+        const ScriptedResult result =
+            RunScriptedCountry(state, profile, commDriver, request, std::cerr,
+                               commandLine.trace ? &traceDriver : nullptr);
+        // A run that never reached the port has no object: its status and message say why.
+        if (commandLine.json && result.outcome.kind != RunOutcomeKind::Cancelled) {
+            std::cout << OutcomeJson(result.outcome) << std::endl;
+        }
+        return static_cast<int>(result.status);
+    }
 
     if (commandLine.mode != CommandLine::Mode::Dialog) {
         // No operator: the dialog is answered from the command line, each message is one line
         // on stderr, and nothing ever waits for input, so no terminal is needed.
         ChoicePresenter presenter(commandLine.country, commandLine.port, std::cerr, appName);
-        presenter.StoredPortFrom(&state.country.currentCom);
         WindowServices services(appName, presenter);
-        int status = 1;
-        if (commandLine.mode == CommandLine::Mode::Country) {
-            CSetupApp app(state, profile, commDriver, services);
-            app.InitInstance(executable);
-            status = app.CountrySet() ? 0 : 1;
-            if (const std::string note = OutcomeNote(app.Outcome()); !note.empty()) {
-                std::cerr << appName << ": " << note << "\n";
-                if (commandLine.trace) {
-                    traceDriver.Note(note);
-                }
-            }
-        } else if (commandLine.mode == CommandLine::Mode::ListCountries) {
+        int status = static_cast<int>(ExitStatus::UsageError);
+        if (commandLine.mode == CommandLine::Mode::ListCountries) {
             status = ListCountries(state, profile, commDriver, services, presenter, executable,
                                    std::cout);
         } else if (CSetupApp app(state, profile, commDriver, services);
                    app.FindSettings(executable)) {
             status = commandLine.mode == CommandLine::Mode::Query
-                         ? RunQuery(state, profile, commDriver, services, presenter, std::cout)
-                         : ListPorts(profile, state.settingsPath, std::cout);
+                         ? RunQuery(state, profile, commDriver, services, presenter, std::cout,
+                                    commandLine.json)
+                         : ListPorts(profile, state.settingsPath, std::cout, commandLine.json);
         }
         services.FlushPendingMessages();
         if (!presenter.UsageProblem().empty()) {
             std::cerr << appName << ": " << presenter.UsageProblem() << "\n";
-            if (!commandLine.country.empty() && presenter.OfferedNames().empty()) {
-                // Nothing offered at all: say where the countries were looked for.
-                std::cerr << appName << ": the settings file " << VisibleText(state.settingsPath)
-                          << " offers no countries: is it missing or empty?\n";
-            }
-            return 2;
+            return static_cast<int>(ExitStatus::UsageError);
         }
         return status;
     }

@@ -93,7 +93,12 @@ bool CMainDlg::RunCountrySetting() {
     if (!dlg.m_strCode.empty()) {
         SetCountry(dlg);
     }
-    for (const MessageBoxText& box : OutcomeMessages(m_outcome, m_state.settingsPath)) {
+    // A check that read the modem tells what it holds; every other outcome as a run's.
+    const bool checked = m_state.checkOnly && (m_outcome.kind == RunOutcomeKind::AlreadySet ||
+                                               m_outcome.kind == RunOutcomeKind::WouldChange);
+    for (const MessageBoxText& box :
+         checked ? CheckMessages(m_outcome)
+                 : OutcomeMessages(m_outcome, m_state.settingsPath, m_state.storeChoice)) {
         m_messages.ShowBox(box);
     }
     // A failed attach leaves its port to be closed once the operator has been told, so a modem
@@ -140,6 +145,16 @@ void CMainDlg::SetCountry(const CCountryDlg& dlg) {
         return;
     }
 
+    if ((m_state.readBefore || m_state.checkOnly) && ReadBefore()) {
+        // The modem already holds the country: stored as after a set (never by a check).
+        if (m_outcome.kind == RunOutcomeKind::AlreadySet && !m_state.checkOnly &&
+            m_state.storeChoice) {
+            m_outcome.stored = WriteBackChoice(dlg.m_nCountrySel, dlg.m_nPortSel);
+        }
+        m_outcome.ms.total = driver.GetTickCount64() - start;
+        return;
+    }
+
     const std::uint64_t setStart = driver.GetTickCount64();
     m_state.CommandText.fill('\0');
     AppendText(m_state.CommandText, "AT+GCI=");
@@ -172,24 +187,72 @@ void CMainDlg::SetCountry(const CCountryDlg& dlg) {
     }
     // The modem holds the country now: the choice is stored before the operator is told, so a
     // hang-up or a kill while the message waits cannot lose it.
-    if (m_outcome.CountrySet()) {
+    if (m_outcome.CountrySet() && m_state.storeChoice) {
         m_outcome.stored = WriteBackChoice(dlg.m_nCountrySel, dlg.m_nPortSel);
     }
     m_outcome.ms.total = driver.GetTickCount64() - start;
 }
 
-void CMainDlg::ReadBack() {
+GciReply CMainDlg::AskHeld(std::string& answer) {
     CommDriver& driver = m_port.Driver();
     const std::uint64_t start = driver.GetTickCount64();
-    const ModemAnswer asked = Ask(m_port, *m_state.ring, kCurrentCountryQuery);
-    const std::string& answer = asked.bytes;
-    m_outcome.ms.readBack = driver.GetTickCount64() - start;
+    answer = Ask(m_port, *m_state.ring, kCurrentCountryQuery).bytes;
+    m_outcome.ms.readBack += driver.GetTickCount64() - start;
     // Whatever came before the echo (an unsolicited line, bytes after the OK) is not the answer.
     const std::size_t echo = answer.find(kCurrentCountryQuery);
-    const GciReply held =
-        ParseCurrentCountry(echo == std::string::npos ? std::string_view(answer)
-                                                      : std::string_view(answer).substr(echo),
-                            kCurrentCountryQuery);
+    return ParseCurrentCountry(echo == std::string::npos ? std::string_view(answer)
+                                                         : std::string_view(answer).substr(echo),
+                               kCurrentCountryQuery);
+}
+
+std::vector<std::pair<std::string, std::string>> CMainDlg::ListedCountries() const {
+    std::vector<std::pair<std::string, std::string>> listed;
+    const CountryDialogState& table = m_state.country;
+    for (int row = 0; row < table.rows && row < kCountryTableRows; ++row) {
+        const CountryEntry& entry = table.CountryTable[static_cast<std::size_t>(row)];
+        listed.emplace_back(std::string(entry.name, strnlen(entry.name, sizeof entry.name)),
+                            std::string(entry.code, strnlen(entry.code, sizeof entry.code)));
+    }
+    return listed;
+}
+
+bool CMainDlg::ReadBefore() {
+    std::string answer;
+    const GciReply held = AskHeld(answer);
+    std::uint8_t wanted = 0;
+    const bool wantedReads = ParseCountryCode(m_outcome.codeSent, wanted);
+    if (held.kind == GciReply::Kind::Answered) {
+        m_outcome.codeBefore = held.current;
+    }
+    const bool holds = m_outcome.codeBefore.has_value() && wantedReads && held.current == wanted;
+    if (!holds && !m_state.checkOnly) {
+        // Not held, or not known to be: the run sets it. An answer that does not read leaves
+        // the set to decide, as a run without the question would.
+        return false;
+    }
+    m_outcome.codeRead = m_outcome.codeBefore;  // nothing sent: what it held, it holds
+    if (holds) {
+        m_outcome.kind = RunOutcomeKind::AlreadySet;
+        return true;
+    }
+    m_outcome.kind = RunOutcomeKind::WouldChange;
+    m_outcome.reply = answer;
+    if (held.kind != GciReply::Kind::Answered) {
+        m_outcome.reason = held.kind == GciReply::Kind::Refused
+                               ? "the modem answered ERROR to AT+GCI?"
+                               : "AT+GCI?: " + held.problem;
+    } else if (!wantedReads) {
+        m_outcome.reason = "the code of the country is not a country code";
+    } else {
+        m_outcome.heldName = NameOfCode(held.current, ListedCountries()).name;
+        m_outcome.reason = "the modem holds " + T35CodeText(held.current);
+    }
+    return true;
+}
+
+void CMainDlg::ReadBack() {
+    std::string answer;
+    const GciReply held = AskHeld(answer);
     std::uint8_t sent = 0;
     if (held.kind != GciReply::Kind::Answered || !ParseCountryCode(m_outcome.codeSent, sent)) {
         // A modem that cannot say what it holds keeps the verdict of its OK.
@@ -208,14 +271,7 @@ void CMainDlg::ReadBack() {
     }
     m_outcome.kind = RunOutcomeKind::HoldsOther;
     m_outcome.reply = answer;
-    std::vector<std::pair<std::string, std::string>> listed;
-    const CountryDialogState& table = m_state.country;
-    for (int row = 0; row < table.rows && row < kCountryTableRows; ++row) {
-        const CountryEntry& entry = table.CountryTable[static_cast<std::size_t>(row)];
-        listed.emplace_back(std::string(entry.name, strnlen(entry.name, sizeof entry.name)),
-                            std::string(entry.code, strnlen(entry.code, sizeof entry.code)));
-    }
-    m_outcome.heldName = NameOfCode(held.current, listed).name;
+    m_outcome.heldName = NameOfCode(held.current, ListedCountries()).name;
     m_outcome.reason = "the modem reads back " + T35CodeText(held.current);
 }
 

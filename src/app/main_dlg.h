@@ -2,6 +2,11 @@
 // and runs the country setting from its initialisation, which always ends it.
 #pragma once
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/gci_reply.h"
 #include "app/program_state.h"
 #include "app/run_outcome.h"
 #include "seams/message_boxes.h"
@@ -49,6 +54,13 @@ private:
     void SetCountry(const CCountryDlg& dlg);
     // After the modem's OK: what it reads back decides between the three outcomes of a set.
     void ReadBack();
+    // A scripted run's question before the set: true when it decided the run (the modem holds
+    // the country already, or --check asked only this).
+    bool ReadBefore();
+    // AT+GCI? and what its answer reads as; answer gets the bytes as received.
+    GciReply AskHeld(std::string& answer);
+    // The settings file's countries, each with its code text, for naming a code.
+    std::vector<std::pair<std::string, std::string>> ListedCountries() const;
 
     ProgramState& m_state;
     PrivateProfile& m_profile;

@@ -27,7 +27,7 @@ struct SystemDriver {
 // The system's driver. Where the system has no port names of its own (Linux), a port's device is
 // looked up in the settings file whose path is in the buffer settingsPath when the port is
 // opened (the path is found after the driver is made).
-SystemDriver MakeSystemDriver(ProfileFile& profile, const char* settingsPath);
+SystemDriver MakeSystemDriver(PrivateProfile& profile, const char* settingsPath);
 
 // Called before anything reads the arguments: on Windows argv comes in the ANSI code page, and
 // is replaced by the UTF-8 of the system's own UTF-16 command line.

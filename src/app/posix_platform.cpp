@@ -9,7 +9,7 @@
 
 namespace countryset {
 
-SystemDriver MakeSystemDriver(ProfileFile& profile, const char* settingsPath) {
+SystemDriver MakeSystemDriver(PrivateProfile& profile, const char* settingsPath) {
     auto driver =
         std::make_unique<PosixCommDriver>([&profile, settingsPath](std::string_view portName) {
             return PortDevicePath(profile, settingsPath, portName);

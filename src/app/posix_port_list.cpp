@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/json_text.h"
 #include "app/port_list.h"
-#include "serial/network_port_url.h"
+#include "serial/network_line.h"
 #include "serial/posix_tty_device.h"
 #include "settings/port_devices.h"
 #include "ui/shown_text.h"
@@ -121,24 +122,44 @@ std::vector<std::string> Entries(const std::string& folder) {
 
 }  // namespace
 
-int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out) {
+std::vector<std::string> PresentPorts(PrivateProfile& profile, const char* settingsPath) {
+    const DeviceRoot root;
+    std::vector<std::string> ports;
+    for (int n = 1; n <= 8; ++n) {
+        const std::string port = "COM" + std::to_string(n);
+        const std::string device = PortDevicePath(profile, settingsPath, port);
+        struct stat info {};
+        if (!device.empty() && DeviceKind(root.Local(device), info) == Kind::Serial) {
+            ports.push_back(port);
+        }
+    }
+    return ports;
+}
+
+int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& out, bool json) {
     const DeviceRoot root;
     std::set<std::string> reached;
     std::vector<std::string> freePorts;
 
-    out << "Port  Device                          Exists  Serial   Held\n";
+    if (!json) {
+        out << "Port  Device                          Exists  Serial   Held\n";
+    }
     for (int n = 1; n <= 8; ++n) {
         const std::string port = "COM" + std::to_string(n);
         const std::string device = PortDevicePath(profile, settingsPath, port);
-        const auto pad = [](std::string text, std::size_t width) {
-            text.resize(std::max(text.size(), width), ' ');
-            return text;
-        };
-        if (IsNetworkPortName(device)) {
+        if (IsNetworkDevice(device)) {
             // Shown as mapped; whether a server answers there is for a run to find out, and a
             // connection here could take the port from whoever holds it.
-            out << port << "  " << pad(VisibleText(device), 30) << "  " << pad("-", 6) << "  "
-                << pad("network", 7) << "  -\n";
+            if (json) {
+                JsonWriter line;
+                line.BeginObject().Key("port").String(port).Key("device").String(device);
+                line.Key("exists").Null().Key("type").String("network").Key("held").Null();
+                out << line.EndObject().Text() << "\n";
+            } else {
+                std::string shown = VisibleText(device);
+                shown.resize(std::max<std::size_t>(shown.size(), 30), ' ');
+                out << port << "  " << shown << "  -       network  -\n";
+            }
             continue;
         }
         const std::string local = root.Local(device);
@@ -150,9 +171,29 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
                              : kind == Kind::NotDevice ? "no file"
                                                        : "no";
         const char* held = kind == Kind::Missing ? "-" : Flocked(info) ? "yes" : "no";
-        out << port << "  " << pad(VisibleText(device), 30) << "  "
-            << pad(kind == Kind::Missing ? "no" : "yes", 6) << "  " << pad(serial, 7) << "  "
-            << held << "\n";
+        const auto pad = [](std::string text, std::size_t width) {
+            text.resize(std::max(text.size(), width), ' ');
+            return text;
+        };
+        if (json) {
+            JsonWriter line;
+            line.BeginObject().Key("port").String(port).Key("device").String(device);
+            line.Key("exists").Bool(kind != Kind::Missing).Key("type");
+            if (kind == Kind::Missing) {
+                line.Null().Key("held").Null();
+            } else {
+                line.String(kind == Kind::Serial      ? "serial"
+                            : kind == Kind::NoUart    ? "no_uart"
+                            : kind == Kind::NotDevice ? "not_device"
+                                                      : "not_serial");
+                line.Key("held").Bool(Flocked(info));
+            }
+            out << line.EndObject().Text() << "\n";
+        } else {
+            out << port << "  " << pad(VisibleText(device), 30) << "  "
+                << pad(kind == Kind::Missing ? "no" : "yes", 6) << "  " << pad(serial, 7) << "  "
+                << held << "\n";
+        }
         if (kind == Kind::Missing) {
             freePorts.push_back(port);
         } else if (const std::string real = RealPath(local); !real.empty()) {
@@ -186,16 +227,31 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
                 break;
             }
         }
+        const std::string port =
+            unreached.size() < freePorts.size() ? freePorts[unreached.size()] : "COMn";
+        if (json) {
+            // No port reaches it: the port it could be mapped to, and its stable name.
+            JsonWriter line;
+            line.BeginObject().Key("port").Null().Key("device").String(root.Shown(local));
+            line.Key("stable_name").String(root.Shown(stable)).Key("free_port");
+            if (port != "COMn") {
+                line.String(port);
+            } else {
+                line.Null();
+            }
+            unreached.push_back(line.EndObject().Text());
+            continue;
+        }
         std::string line = "  " + VisibleText(root.Shown(local));
         if (stable != local) {
             line += "  " + VisibleText(root.Shown(stable));
         }
-        const std::string port =
-            unreached.size() < freePorts.size() ? freePorts[unreached.size()] : "COMn";
         line += "\n      [Ports] " + port + "=" + VisibleText(root.Shown(stable));
         unreached.push_back(line);
     }
-    out << "\nSerial devices no port reaches:" << (unreached.empty() ? " none\n" : "\n");
+    if (!json) {
+        out << "\nSerial devices no port reaches:" << (unreached.empty() ? " none\n" : "\n");
+    }
     for (const std::string& line : unreached) {
         out << line << "\n";
     }

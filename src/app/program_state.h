@@ -45,6 +45,14 @@ struct ProgramState {
     // After the modem's OK to the country, ask it what it holds (AT+GCI?); off for a modem known
     // to misbehave on the question.
     bool readBack = true;
+    // A scripted run asks the modem what it holds before it sets anything (AT+GCI?) and sends no
+    // country the modem already holds; the dialog keeps its sequence. Set by the scripted mode.
+    bool readBefore = false;
+    // --check: that question alone; nothing is sent to set, nothing is stored.
+    bool checkOnly = false;
+    // Store the choice (CurrentSet, CurrentCOM) after a set; off when several ports are set at
+    // once, which would each store their own port.
+    bool storeChoice = true;
     // The device a port name opens, for telling the operator; empty when not known.
     std::function<std::string(std::string_view)> portDevice;
 };

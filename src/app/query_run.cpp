@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "app/exit_status.h"
 #include "app/gci_reply.h"
 #include "app/main_dlg.h"
+#include "app/result_json.h"
 #include "app/run_outcome.h"
 #include "app/t35_table.h"
 #include "serial/collect_reply.h"
@@ -65,13 +67,15 @@ namespace {
 class QueryWindow : public CMainDlg {
 public:
     QueryWindow(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
-                WindowServices& services, const ChoicePresenter& presenter, std::ostream& out)
+                WindowServices& services, const ChoicePresenter& presenter, std::ostream& out,
+                bool json)
         : CMainDlg(state, profile, driver, services),
           m_state(state),
           m_profile(profile),
           m_services(services),
           m_presenter(presenter),
-          m_out(out) {}
+          m_out(out),
+          m_json(json) {}
 
     int Status() const { return m_status; }
 
@@ -89,12 +93,15 @@ private:
     QueryOutcome Read();
     // Prints what was read; failures of the queries go to the message boxes. The exit status.
     int Tell(const QueryOutcome& outcome);
+    // The same for --json: the object on out, the failures still as messages.
+    int TellJson(const QueryOutcome& outcome);
 
     ProgramState& m_state;
     PrivateProfile& m_profile;
     WindowServices& m_services;
     const ChoicePresenter& m_presenter;
     std::ostream& m_out;
+    bool m_json;
     int m_status = 1;
 };
 
@@ -164,7 +171,15 @@ QueryOutcome QueryWindow::Read() {
 int QueryWindow::Tell(const QueryOutcome& outcome) {
     if (const std::optional<MessageBoxText> box = AttachFailureMessage(outcome.attach)) {
         m_services.ShowBox(*box);
-        return 1;
+        if (m_json) {
+            m_out << QueryJson(outcome, outcome.attach.reason) << std::endl;
+        }
+        return static_cast<int>(outcome.attach.kind == AttachResult::Kind::ProbeFailed
+                                    ? ExitStatus::NoAnswer
+                                    : ExitStatus::PortNotUsable);
+    }
+    if (m_json) {
+        return TellJson(outcome);
     }
     int status = 0;
     if (outcome.current == QueryOutcome::Answer::Answered) {
@@ -208,9 +223,30 @@ int QueryWindow::Tell(const QueryOutcome& outcome) {
 
 }  // namespace
 
+int QueryWindow::TellJson(const QueryOutcome& outcome) {
+    std::string reason;
+    const auto fail = [&](std::string_view command, const std::string& reply, ReplyEnd end,
+                          QueryOutcome::Answer answer, const std::string& problem) {
+        const std::string why = Failure(command, reply, end, answer, problem);
+        m_services.AfxMessageBox(why);
+        reason += (reason.empty() ? "" : " ") + why;
+    };
+    if (outcome.current != QueryOutcome::Answer::Answered) {
+        fail(kCurrentCountryQuery, outcome.currentReply, outcome.currentEnd, outcome.current,
+             outcome.currentProblem);
+    }
+    if (outcome.supported != QueryOutcome::Answer::Answered) {
+        fail(kSupportedCountriesQuery, outcome.supportedReply, outcome.supportedEnd,
+             outcome.supported, outcome.supportedProblem);
+    }
+    m_out << QueryJson(outcome, reason) << std::endl;
+    return reason.empty() ? 0 : 1;
+}
+
 int RunQuery(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
-             WindowServices& services, const ChoicePresenter& presenter, std::ostream& out) {
-    QueryWindow window(state, profile, driver, services, presenter, out);
+             WindowServices& services, const ChoicePresenter& presenter, std::ostream& out,
+             bool json) {
+    QueryWindow window(state, profile, driver, services, presenter, out, json);
     window.DoModal();
     // A main window that could not be created has told why.
     return window.Status();

@@ -24,9 +24,12 @@ inline constexpr char kSupportedCountriesQuery[] = "AT+GCI=?\r";
 ModemAnswer Ask(CCommPort& port, ReceiveRing& ring, std::string_view command);
 
 // The settings path in state is set. The presenter is the one services draws with; failures are
-// told through services. Returns the exit status: 0 when the modem answered both, 1 otherwise,
-// 2 when the command line named no port of the list.
+// told through services. json: one object on out instead of the text. Returns the exit status
+// (ExitStatus): 0 when the modem answered both, 4 or 5 when the port or the modem failed as a
+// run's would, 1 when a question got no usable answer, 2 when the command line named no port of
+// the list.
 int RunQuery(ProgramState& state, PrivateProfile& profile, CommDriver& driver,
-             WindowServices& services, const ChoicePresenter& presenter, std::ostream& out);
+             WindowServices& services, const ChoicePresenter& presenter, std::ostream& out,
+             bool json = false);
 
 }  // namespace countryset

@@ -25,7 +25,7 @@ std::string ShownSent(const RunOutcome& outcome) {
 }  // namespace
 
 std::vector<MessageBoxText> OutcomeMessages(const RunOutcome& outcome,
-                                            const std::string& settingsPath) {
+                                            const std::string& settingsPath, bool storeWanted) {
     std::vector<MessageBoxText> boxes;
     const auto attachFailure = [&](AttachResult::Kind kind) {
         if (auto box = AttachFailureMessage({kind, outcome.reason, outcome.reply})) {
@@ -61,7 +61,7 @@ std::vector<MessageBoxText> OutcomeMessages(const RunOutcome& outcome,
         case RunOutcomeKind::SetNotChecked:
         case RunOutcomeKind::AlreadySet:
             boxes.push_back({"Country set successfully.", "", MB_OK});
-            if (!outcome.stored) {
+            if (!outcome.stored && storeWanted) {
                 boxes.push_back(
                     {"The country was set on the modem, but the choice could not be "
                      "saved in the settings file " +
@@ -73,9 +73,26 @@ std::vector<MessageBoxText> OutcomeMessages(const RunOutcome& outcome,
     return boxes;
 }
 
+std::vector<MessageBoxText> CheckMessages(const RunOutcome& outcome) {
+    if (outcome.kind == RunOutcomeKind::AlreadySet) {
+        return {{"The modem holds " + ShownSent(outcome) + ".", "", MB_OK}};
+    }
+    if (outcome.codeRead.has_value()) {
+        return {{"The modem holds " + Shown(outcome.heldName, *outcome.codeRead) + ", not " +
+                     ShownSent(outcome) + ".",
+                 "", MB_OK}};
+    }
+    return {{"The modem cannot tell whether it holds " + ShownSent(outcome) + ": " +
+                 VisibleText(outcome.reason) + ".",
+             "", MB_OK}};
+}
+
 std::string OutcomeNote(const RunOutcome& outcome) {
     if (outcome.kind == RunOutcomeKind::SetNotReported) {
         return "not verified: the modem does not report its country";
+    }
+    if (outcome.kind == RunOutcomeKind::AlreadySet) {
+        return "the modem already held " + ShownSent(outcome) + ": nothing was sent";
     }
     return {};
 }

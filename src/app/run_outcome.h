@@ -74,9 +74,13 @@ struct RunOutcome {
 };
 
 // The boxes that tell the outcome, in order (none for a cancel). settingsPath names the file a
-// choice could not be saved in.
+// choice could not be saved in; storeWanted false: the run was not to store it.
 std::vector<MessageBoxText> OutcomeMessages(const RunOutcome& outcome,
-                                            const std::string& settingsPath);
+                                            const std::string& settingsPath,
+                                            bool storeWanted = true);
+
+// What a check (--check) that read the modem tells: whether it holds the country asked for.
+std::vector<MessageBoxText> CheckMessages(const RunOutcome& outcome);
 
 // One more line where it costs nothing (the scripted mode): what the boxes leave unsaid; empty
 // when there is nothing to add.

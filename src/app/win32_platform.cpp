@@ -10,7 +10,7 @@
 
 namespace countryset {
 
-SystemDriver MakeSystemDriver(ProfileFile& profile, const char* settingsPath) {
+SystemDriver MakeSystemDriver(PrivateProfile& profile, const char* settingsPath) {
     // COMn is the system's own device name here; the settings file maps a port only to a serial
     // server.
     auto networkPort = [&profile, settingsPath](std::string_view portName) {

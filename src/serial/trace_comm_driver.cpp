@@ -30,13 +30,23 @@ std::string EscapeWireBytes(std::string_view bytes) {
 TraceCommDriver::TraceCommDriver(CommDriver& inner, std::ostream& out)
     : m_inner(inner), m_out(out), m_start(std::chrono::steady_clock::now()) {}
 
-void TraceCommDriver::Record(bool isWrite, const void* bytes, std::uint32_t count) {
+void TraceCommDriver::Record(CommHandle port, bool isWrite, const void* bytes,
+                             std::uint32_t count) {
     const std::lock_guard lock(m_mutex);
-    RecordLocked(isWrite, bytes, count);
+    RecordLocked(port, isWrite, bytes, count);
+}
+
+std::string TraceCommDriver::Tag(CommHandle port) const {
+    if (!m_tagPorts) {
+        return {};
+    }
+    const auto found = m_portNames.find(port);
+    return " " + (found != m_portNames.end() ? found->second : std::string("?"));
 }
 
 // The time is taken under the lock, so the lines' times run forward in the order they appear.
-void TraceCommDriver::RecordLocked(bool isWrite, const void* bytes, std::uint32_t count) {
+void TraceCommDriver::RecordLocked(CommHandle port, bool isWrite, const void* bytes,
+                                   std::uint32_t count) {
     if (count == 0) {
         return;
     }
@@ -47,34 +57,48 @@ void TraceCommDriver::RecordLocked(bool isWrite, const void* bytes, std::uint32_
     std::snprintf(stamp, sizeof stamp, "%4lld.%06lld", static_cast<long long>(micros / 1000000),
                   static_cast<long long>(micros % 1000000));
     // Flushed line by line: a run that is killed still leaves what crossed the wire.
-    m_out << stamp << (isWrite ? " -> " : " <- ")
+    m_out << stamp << Tag(port) << (isWrite ? " -> " : " <- ")
           << EscapeWireBytes({static_cast<const char*>(bytes), count}) << '\n'
           << std::flush;
 }
 
-void TraceCommDriver::StampedLine(std::string_view text) {
+void TraceCommDriver::StampedLine(std::string_view tag, std::string_view text) {
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
                             std::chrono::steady_clock::now() - m_start)
                             .count();
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%4lld.%06lld ", static_cast<long long>(micros / 1000000),
                   static_cast<long long>(micros % 1000000));
-    m_out << stamp << text << '\n' << std::flush;
+    m_out << stamp << tag << (tag.empty() ? "" : " ") << text << '\n' << std::flush;
 }
 
-void TraceCommDriver::RecordShortWrite(std::uint32_t sent, std::uint32_t count) {
-    StampedLine("!! only " + std::to_string(sent) + " of " + std::to_string(count) +
-                " bytes of the write above were sent");
+void TraceCommDriver::RecordShortWrite(CommHandle port, std::uint32_t sent, std::uint32_t count) {
+    const std::string tag = Tag(port);
+    StampedLine(std::string_view(tag).substr(tag.empty() ? 0 : 1),
+                "!! only " + std::to_string(sent) + " of " + std::to_string(count) +
+                    " bytes of the write above were sent");
 }
 
 void TraceCommDriver::Note(std::string_view text) {
     const std::lock_guard lock(m_mutex);
-    StampedLine("## " + EscapeWireBytes(text));
+    StampedLine({}, "## " + EscapeWireBytes(text));
+}
+
+void TraceCommDriver::Note(std::string_view port, std::string_view text) {
+    const std::lock_guard lock(m_mutex);
+    StampedLine(m_tagPorts ? EscapeWireBytes(port) : std::string(), "## " + EscapeWireBytes(text));
 }
 
 void TraceCommDriver::NoteLine(CommHandle port) {
-    for (const std::string& text : m_inner.TakeLineNotes(port)) {
-        Note(text);
+    const std::vector<std::string> notes = m_inner.TakeLineNotes(port);
+    if (notes.empty()) {
+        return;
+    }
+    const std::lock_guard lock(m_mutex);
+    const std::string tag = Tag(port);
+    for (const std::string& text : notes) {
+        StampedLine(std::string_view(tag).substr(tag.empty() ? 0 : 1),
+                    "## " + EscapeWireBytes(text));
     }
 }
 
@@ -82,7 +106,7 @@ IoStatus TraceCommDriver::ReadFile(CommHandle port, void* dest, std::uint32_t co
                                    std::uint32_t* done, OverlappedBlock* block) {
     const IoStatus status = m_inner.ReadFile(port, dest, count, done, block);
     if (status == IoStatus::Finished) {
-        Record(false, dest, done != nullptr ? *done : 0);
+        Record(port, false, dest, done != nullptr ? *done : 0);
     } else if (status == IoStatus::Pending) {
         const std::lock_guard lock(m_mutex);
         m_inFlight[block] = InFlight{static_cast<const char*>(dest), false, 0};
@@ -97,10 +121,10 @@ IoStatus TraceCommDriver::WriteFile(CommHandle port, const void* src, std::uint3
     const std::lock_guard lock(m_mutex);
     const IoStatus status = m_inner.WriteFile(port, src, count, done, block);
     if (status == IoStatus::Finished) {
-        RecordLocked(true, src, done != nullptr ? *done : 0);
+        RecordLocked(port, true, src, done != nullptr ? *done : 0);
     } else if (status == IoStatus::Pending) {
         // Handed to the port: its answer may be read before the write is known to have ended.
-        RecordLocked(true, src, count);
+        RecordLocked(port, true, src, count);
         m_inFlight[block] = InFlight{static_cast<const char*>(src), true, count};
     }
     return status;
@@ -122,9 +146,9 @@ IoStatus TraceCommDriver::GetOverlappedResult(CommHandle port, OverlappedBlock* 
     // A failed transfer still moved *done bytes, and they crossed the wire.
     const std::uint32_t moved = done != nullptr ? *done : 0;
     if (!transfer.isWrite) {
-        RecordLocked(false, transfer.bytes, moved);
+        RecordLocked(port, false, transfer.bytes, moved);
     } else if (moved < transfer.count) {
-        RecordShortWrite(moved, transfer.count);
+        RecordShortWrite(port, moved, transfer.count);
     }
     return status;
 }
@@ -136,11 +160,20 @@ CommHandle TraceCommDriver::CreateFile(std::string_view portName) {
         m_out.flush();
     }
     const CommHandle handle = m_inner.CreateFile(portName);
+    if (m_tagPorts && handle != kInvalidHandleValue) {
+        const std::lock_guard lock(m_mutex);
+        m_portNames[handle] = EscapeWireBytes(portName);
+    }
     NoteLine(handle);
     return handle;
 }
 bool TraceCommDriver::CloseHandle(CommHandle handle) {
     NoteLine(handle);
+    if (m_tagPorts) {
+        // Before the close: the driver may give the number to the next port opened.
+        const std::lock_guard lock(m_mutex);
+        m_portNames.erase(handle);
+    }
     return m_inner.CloseHandle(handle);
 }
 CommHandle TraceCommDriver::CreateEvent() {

@@ -34,6 +34,12 @@ public:
     // escaped like the bytes on the wire.
     void Note(std::string_view text);
 
+    // For several ports at once: each line then names the port it is about after its time
+    // ("   0.012345 COM3 -> ATZE1\r"). Set before the first port is opened.
+    void TagPorts() { m_tagPorts = true; }
+    // A note about one port, tagged with it when ports are tagged.
+    void Note(std::string_view port, std::string_view text);
+
     std::vector<std::string> TakeLineNotes(CommHandle port) override {
         return m_inner.TakeLineNotes(port);
     }
@@ -68,12 +74,14 @@ private:
         bool isWrite;
         std::uint32_t count;  // for a write: the bytes already recorded
     };
-    void Record(bool isWrite, const void* bytes, std::uint32_t count);
-    void RecordLocked(bool isWrite, const void* bytes, std::uint32_t count);
-    void RecordShortWrite(std::uint32_t sent, std::uint32_t count);
-    // Writes one line: the time stamp, then text; the caller holds m_mutex.
-    void StampedLine(std::string_view text);
-    // The remarks of the port's line, each as a Note.
+    void Record(CommHandle port, bool isWrite, const void* bytes, std::uint32_t count);
+    void RecordLocked(CommHandle port, bool isWrite, const void* bytes, std::uint32_t count);
+    void RecordShortWrite(CommHandle port, std::uint32_t sent, std::uint32_t count);
+    // Writes one line: the time stamp, the port's tag, then text; the caller holds m_mutex.
+    void StampedLine(std::string_view tag, std::string_view text);
+    // " COM3" when ports are tagged, else nothing; the caller holds m_mutex.
+    std::string Tag(CommHandle port) const;
+    // The remarks of the port's line, each as a note about that port.
     void NoteLine(CommHandle port);
 
     CommDriver& m_inner;
@@ -81,6 +89,8 @@ private:
     const std::chrono::steady_clock::time_point m_start;
     std::mutex m_mutex;
     std::map<const OverlappedBlock*, InFlight> m_inFlight;  // guarded by m_mutex
+    bool m_tagPorts = false;
+    std::map<CommHandle, std::string> m_portNames;  // guarded by m_mutex, when tagged
 };
 
 }  // namespace countryset

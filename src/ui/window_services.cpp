@@ -8,7 +8,8 @@ namespace countryset {
 
 namespace {
 
-std::atomic<WindowServices*> g_current{nullptr};
+// Per thread: threads that each run a dialog of their own (one per port) each reach their own.
+thread_local WindowServices* t_current = nullptr;
 
 }  // namespace
 
@@ -16,15 +17,16 @@ WindowServices::WindowServices(std::string appName, Presenter& presenter)
     : m_appName(std::move(appName)),
       m_presenter(presenter),
       m_uiThread(std::this_thread::get_id()),
-      m_previous(g_current.exchange(this, std::memory_order_acq_rel)) {}
+      m_previous(std::exchange(t_current, this)) {}
 
 WindowServices::~WindowServices() {
-    WindowServices* self = this;
-    g_current.compare_exchange_strong(self, m_previous, std::memory_order_acq_rel);
+    if (t_current == this) {
+        t_current = m_previous;
+    }
 }
 
 WindowServices* WindowServices::Current() {
-    return g_current.load(std::memory_order_acquire);
+    return t_current;
 }
 
 void WindowServices::AfxMessageBox(const std::string& text) {

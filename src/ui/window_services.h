@@ -19,8 +19,9 @@ class CDialog;
 
 class WindowServices : public MessageBoxes {
 public:
-    // The constructing thread is the user-interface thread. The newest living instance is the
-    // one windows without services of their own reach (Current()).
+    // The constructing thread is the user-interface thread. The newest living instance made on
+    // the calling thread is the one that thread's windows without services of their own reach
+    // (Current()): threads that each run a dialog (one per port) never reach another's.
     WindowServices(std::string appName, Presenter& presenter);
     ~WindowServices() override;
     WindowServices(const WindowServices&) = delete;
@@ -58,7 +59,7 @@ private:
     Presenter& m_presenter;
     CWnd* m_mainWnd = nullptr;  // user-interface thread only
     const std::thread::id m_uiThread;
-    WindowServices* m_previous;
+    WindowServices* m_previous;  // the thread's newest before this one
 
     mutable std::mutex m_mutex;
     std::deque<Pending> m_pending;  // guarded by m_mutex

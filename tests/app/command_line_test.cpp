@@ -1,6 +1,7 @@
 // What each command line means, and the name matching of the scripted run.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "app/choice_presenter.h"
@@ -75,6 +76,60 @@ TEST(CommandLineTest, NoVerifyGoesWithEveryRunThatSetsACountry) {
     EXPECT_TRUE(dialog.noVerify);
 }
 
+// Several --port words, lists and ranges come out in port order, each port once; one port
+// alone is the single-port run it always was.
+TEST(CommandLineTest, PortsComeAsWordsListsAndRanges) {
+    using Ports = std::vector<std::string>;
+    const std::pair<std::vector<const char*>, Ports> cases[] = {
+        {{"--country", "Spain", "--port", "COM3"}, {"COM3"}},
+        {{"--country", "Spain", "--port", "COM3", "--port=com1"}, {"COM1", "COM3"}},
+        {{"--country", "Spain", "--port", "COM5,com2,COM5"}, {"COM2", "COM5"}},
+        {{"--country", "Spain", "--port", "COM2-COM4"}, {"COM2", "COM3", "COM4"}},
+        {{"--country", "Spain", "--port", "COM7-COM8,COM1", "--port", "COM3-COM3"},
+         {"COM1", "COM3", "COM7", "COM8"}},
+        {{"--country", "Spain", "--port", "COM1-COM8"},
+         {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}},
+    };
+    for (const auto& [args, ports] : cases) {
+        const CommandLine line = Parse(args);
+        ASSERT_EQ(line.action, Action::Run) << args[3] << " " << line.error;
+        EXPECT_EQ(line.ports, ports) << args[3];
+        EXPECT_EQ(line.port, ports.front()) << args[3];
+        EXPECT_EQ(SeveralPorts(line), ports.size() > 1) << args[3];
+    }
+    const CommandLine all = Parse({"--all-ports", "--country", "Spain"});
+    EXPECT_EQ(all.action, Action::Run) << all.error;
+    EXPECT_TRUE(all.allPorts);
+    EXPECT_TRUE(SeveralPorts(all));
+    EXPECT_TRUE(all.ports.empty());
+    EXPECT_FALSE(SeveralPorts(Parse({"--country", "Spain"})));
+}
+
+TEST(CommandLineTest, JsonAndCheckGoWithTheScriptedModes) {
+    const CommandLine check = Parse({"--check", "--country", "Spain", "--json"});
+    EXPECT_EQ(check.action, Action::Run);
+    EXPECT_TRUE(check.check);
+    EXPECT_TRUE(check.json);
+    EXPECT_FALSE(Parse({"--country", "Spain"}).check);
+    EXPECT_FALSE(Parse({"--country", "Spain"}).json);
+    for (const char* mode : {"--query", "--list-ports"}) {
+        EXPECT_TRUE(Parse({mode, "--json"}).json) << mode;
+    }
+    const std::pair<std::vector<const char*>, const char*> mistakes[] = {
+        {{"--check"}, "--check goes with --country"},
+        {{"--query", "--check"}, "--check goes with --country"},
+        {{"--country", "Spain", "--check", "--no-verify"},
+         "--no-verify goes with a run that sets a country"},
+        {{"--json"}, "--json goes with --country, --query or --list-ports"},
+        {{"--list-countries", "--json"}, "--json goes with --country, --query or --list-ports"},
+    };
+    for (const auto& [args, error] : mistakes) {
+        const CommandLine line = Parse(args);
+        EXPECT_EQ(line.action, Action::UsageError) << args.front();
+        EXPECT_EQ(line.error, error) << args.front();
+    }
+}
+
 TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
     const std::pair<std::vector<const char*>, const char*> cases[] = {
         {{"--bogus"}, "unknown option '--bogus'"},
@@ -92,6 +147,20 @@ TEST(CommandLineTest, MistakesAreUsageErrorsThatSayWhat) {
         {{"Spain"}, "unknown argument 'Spain'"},
         {{"--query", "--no-verify"}, "--no-verify goes with a run that sets a country"},
         {{"--no-verify", "--list-ports"}, "--no-verify goes with a run that sets a country"},
+        {{"--country", "Spain", "--port", "COM1,COM9"}, "--port takes COM1 to COM8, not 'COM9'"},
+        {{"--country", "Spain", "--port", "COM1,"}, "--port takes COM1 to COM8, not ''"},
+        {{"--country", "Spain", "--port", "COM4-COM2"},
+         "--port takes COM1 to COM8, not 'COM4-COM2'"},
+        {{"--country", "Spain", "--port", "COM2-"}, "--port takes COM1 to COM8, not 'COM2-'"},
+        {{"--country", "Spain", "--port", "COM2-COM3-COM4"},
+         "--port takes COM1 to COM8, not 'COM2-COM3-COM4'"},
+        {{"--country", "Spain", "--port", "COM1-COM9"},
+         "--port takes COM1 to COM8, not 'COM1-COM9'"},
+        {{"--query", "--port", "COM1,COM2"}, "several ports, or --all-ports, go with --country"},
+        {{"--query", "--all-ports"}, "several ports, or --all-ports, go with --country"},
+        {{"--all-ports"}, "several ports, or --all-ports, go with --country"},
+        {{"--country", "Spain", "--all-ports", "--port", "COM1"},
+         "--all-ports and --port go one at a time"},
     };
     for (const auto& [args, error] : cases) {
         const CommandLine line = Parse(args);

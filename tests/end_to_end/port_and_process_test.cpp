@@ -204,6 +204,41 @@ INSTANTIATE_TEST_SUITE_P(EachSignalAtEachMoment, SignalTest,
                                     (run.param.ignored != 0 ? "AfterIgnoredHUP" : "");
                          });
 
+// Several ports held at once, each by a thread of its own: the signal puts every one of them
+// back as it was found, not only the last one opened.
+TEST(SeveralPortsSignalTest, LeavesEveryLineAsItWasFound) {
+    ProgramFolder folder;
+    ModemSimOptions silent;
+    silent.silent = true;
+    SimulatedModem first(silent, folder.Dir() + "/modem1.log");
+    SimulatedModem second(silent, folder.Dir() + "/modem2.log");
+    folder.WriteSettings(ReplaceAll(SampleSettings(first.Device()), "[Ports]\r\n",
+                                    "[Ports]\r\nCOM2=" + second.Device() + "\r\n"));
+    MakeCooked(first.Device());
+    MakeCooked(second.Device());
+    const std::string before[] = {LineSettings(first.Device()), LineSettings(second.Device())};
+
+    ProgramFolder::StartOptions options;
+    options.args = {"--country", "Germany", "--port", "COM1-COM2"};
+    options.beforeExec = [] {
+        PlainSignals();
+        return true;
+    };
+    const int console = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t pid = folder.Start(console, options);
+    ::close(console);
+    ASSERT_TRUE(
+        Await([&] { return first.Received() == "ATZE1\r" && second.Received() == "ATZE1\r"; }));
+    ::kill(pid, SIGTERM);
+    const ProgramResult result = folder.Wait(pid, kHang);
+
+    EXPECT_EQ(result.signal, SIGTERM) << result.err;
+    EXPECT_EQ(LineSettings(first.Device()), before[0]);
+    EXPECT_EQ(LineSettings(second.Device()), before[1]);
+    EXPECT_EQ(ExclusiveFlag(first.Device()), 0);
+    EXPECT_EQ(ExclusiveFlag(second.Device()), 0);
+}
+
 // The console's output gone (a pager quit, stdout closed): no crash by SIGPIPE, no wait for
 // lines typed blind; the dialog ends as cancelled and nothing is sent.
 TEST(ClosedConsoleTest, EndsTheDialogAsCancelled) {
@@ -269,7 +304,7 @@ TEST(WriteBackSignalTest, SignalWhileWaitingForTheLockKeepsTheChoice) {
     const pid_t pid = folder.Start(console, options);
     ::close(console);
     // The folder opened after the modem's answer is the write-back's.
-    ASSERT_TRUE(Await([&] { return modem.Received() == "ATZE1\rAT+GCI=00\rAT+GCI?\r"; }));
+    ASSERT_TRUE(Await([&] { return modem.Received() == "ATZE1\rAT+GCI?\rAT+GCI=00\rAT+GCI?\r"; }));
     ASSERT_TRUE(Await([&] { return HoldsFolderOpen(pid, folder.Dir()); }));
     ::kill(pid, SIGTERM);
     ASSERT_TRUE(Await([&] { return !SignalPending(pid, SIGTERM); }));
@@ -303,7 +338,7 @@ TEST(StoppedRunTest, AnswerThatCameWhileStoppedCounts) {
     const int console = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t pid = folder.Start(console, options);
     ::close(console);
-    ASSERT_TRUE(Await([&] { return modem.Received() == "ATZE1\rAT+GCI=00\r"; }));
+    ASSERT_TRUE(Await([&] { return modem.Received() == "ATZE1\rAT+GCI?\rAT+GCI=00\r"; }));
     ::kill(pid, SIGTSTP);
     // The answer comes 0.8 s after the command; the deadline passes while the run is stopped.
     std::this_thread::sleep_for(4s);

@@ -164,6 +164,29 @@ TEST(PosixDriverOpen, MissingOrNonTerminalDeviceFailsAndLeavesNothingOpen) {
     ::unlink(file);
 }
 
+// Ports opened at the same time on several threads (a run of several ports): each thread
+// learns why its own open failed, whatever another thread opened since.
+TEST(PosixDriverOpen, EachThreadLearnsWhyItsOwnOpenFailed) {
+    PosixCommDriver driver([](std::string_view name) {
+        return name == "COM1" ? std::string("/nonexistent/ttyX") : std::string("/dev/null");
+    });
+    PortOpenError seen;
+    std::thread first([&] {
+        EXPECT_EQ(driver.CreateFile("COM1"), kInvalidHandleValue);
+        // Another thread's failure of another kind comes between the open and the question.
+        std::thread([&] {
+            EXPECT_EQ(driver.CreateFile("COM2"), kInvalidHandleValue);
+            EXPECT_EQ(driver.LastOpenError().problem, PortProblem::NotTerminal);
+        }).join();
+        seen = driver.LastOpenError();
+    });
+    first.join();
+    EXPECT_EQ(seen.problem, PortProblem::NoSuchDevice);
+    EXPECT_EQ(seen.device, "/nonexistent/ttyX");
+    // A thread that opened nothing has nothing to learn.
+    EXPECT_EQ(driver.LastOpenError().problem, PortProblem::None);
+}
+
 // A settings file that others can write may name any device; as root the program must not even
 // open one that is no terminal. The kernel reports every open of the node to a watcher.
 TEST(PosixDriverOpen, DeviceOfAnotherKindIsNeverOpened) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "fakes/scripted_presenter.h"
@@ -49,6 +50,33 @@ TEST(MessageBoxesFromAnotherThread, NeverWaitForTheUiThreadAndAllShowInOrder) {
         shown.push_back(m.text);
     }
     EXPECT_EQ(shown, sent);
+}
+
+// Several ports each run their dialog on a thread of their own: a window there reaches its own
+// thread's services, never the newest of another thread, and the chain unwinds per thread.
+TEST(WindowServicesPerThread, EachThreadReachesItsOwn) {
+    ScriptedPresenter presenter;
+    WindowServices mine{"countryset", presenter};
+    std::promise<void> made;
+    std::promise<void> checked;
+    std::thread port([&] {
+        EXPECT_EQ(WindowServices::Current(), nullptr);
+        ScriptedPresenter portPresenter;
+        WindowServices outer{"countryset", portPresenter};
+        {
+            WindowServices inner{"countryset", portPresenter};
+            EXPECT_EQ(WindowServices::Current(), &inner);
+        }
+        EXPECT_EQ(WindowServices::Current(), &outer);
+        made.set_value();
+        checked.get_future().wait();
+    });
+    made.get_future().wait();
+    // The port thread's services are the newest of the process now, and still alive.
+    EXPECT_EQ(WindowServices::Current(), &mine);
+    checked.set_value();
+    port.join();
+    EXPECT_EQ(WindowServices::Current(), &mine);
 }
 
 }  // namespace

@@ -86,7 +86,7 @@ class WindowsProgramTest(unittest.TestCase):
                         capture_output=True, timeout=120, env=dict(os.environ, LC_ALL="C.UTF-8"))
                     self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
                     self.assertEqual(self.modem.received(),
-                                     b"ATZE1\rAT+GCI=" + code + b"\rAT+GCI?\r")
+                                     b"ATZE1\rAT+GCI?\rAT+GCI=" + code + b"\rAT+GCI?\r")
                 finally:
                     self.modem.stop()
                     self.modem = None
