@@ -535,7 +535,7 @@ TEST_F(ToolboxTest, APortMappedToASerialServerRunsTheWholeJobThroughIt) {
         EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
         EXPECT_EQ(result.err, "countryset: Country set successfully.\n");
     }
-    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI=42\rAT+GCI?\r");
+    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI?\rAT+GCI=42\rAT+GCI?\r");
     EXPECT_EQ(modem_->Country(), 0x42);
 
     // A port where nothing listens: one the system just gave the test and took back.
