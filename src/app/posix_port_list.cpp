@@ -14,6 +14,7 @@
 
 #include "app/json_text.h"
 #include "app/port_list.h"
+#include "serial/network_line.h"
 #include "serial/posix_tty_device.h"
 #include "settings/port_devices.h"
 #include "ui/shown_text.h"
@@ -146,6 +147,21 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
     for (int n = 1; n <= 8; ++n) {
         const std::string port = "COM" + std::to_string(n);
         const std::string device = PortDevicePath(profile, settingsPath, port);
+        if (IsNetworkDevice(device)) {
+            // Shown as mapped; whether a server answers there is for a run to find out, and a
+            // connection here could take the port from whoever holds it.
+            if (json) {
+                JsonWriter line;
+                line.BeginObject().Key("port").String(port).Key("device").String(device);
+                line.Key("exists").Null().Key("type").String("network").Key("held").Null();
+                out << line.EndObject().Text() << "\n";
+            } else {
+                std::string shown = VisibleText(device);
+                shown.resize(std::max<std::size_t>(shown.size(), 30), ' ');
+                out << port << "  " << shown << "  -       network  -\n";
+            }
+            continue;
+        }
         const std::string local = root.Local(device);
         struct stat info {};
         const Kind kind = device.empty() ? Kind::Missing : DeviceKind(local, info);

@@ -1,6 +1,7 @@
 #include "app/platform.h"
 
 #include "app/win32_arguments.h"
+#include "serial/network_line.h"
 #include "serial/win32_comm_driver.h"
 #include "serial/win32_console_control.h"
 #include "settings/port_devices.h"

@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "app/json_text.h"
 #include "seams/port_name.h"
+#include "serial/network_line.h"
 #include "settings/port_devices.h"
 #include "ui/shown_text.h"
-
-#include "app/json_text.h"
 
 // After our own headers: its macros would rename the profile operations they declare.
 #include <windows.h>
@@ -198,6 +198,19 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
     for (int n = 1; n <= kListedPorts; ++n) {
         const std::string port = ComPortName(n);
         const std::string device = WindowsPortDevicePath(profile, settingsPath, port);
+        // A port mapped to a serial server is shown as mapped, without connecting to it.
+        if (IsNetworkDevice(device)) {
+            if (json) {
+                JsonWriter line;
+                line.BeginObject().Key("port").String(port);
+                line.Key("device").String(device).Key("exists").Null().Key("type").String(
+                    "network");
+                out << line.Key("held").Null().EndObject().Text() << "\n";
+            } else {
+                out << port << "  network " << VisibleText(device) << "\n";
+            }
+            continue;
+        }
         const bool exists = NameExists(PortKey(device));
         if (json) {
             // What the system does not say without opening the port is null.

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "serial/port_problem.h"
 
@@ -156,6 +157,10 @@ public:
     // not waiting or when a wait was cut short) or Failed (*done holds what was moved so far).
     virtual IoStatus GetOverlappedResult(CommHandle port, OverlappedBlock* block,
                                          std::uint32_t* done, bool wait) = 0;
+
+    // What the port's line tolerated rather than failed on since last asked ("the server did
+    // not confirm DTR"), oldest first, for the trace. None by default.
+    virtual std::vector<std::string> TakeLineNotes(CommHandle /*port*/) { return {}; }
 
     // Thread and time services. The defaults are the real ones; fakes override them.
     // Starts body on a new thread; false when no thread can be had.

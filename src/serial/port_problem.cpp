@@ -50,6 +50,18 @@ std::string PortProblemText(const PortOpenError& e) {
             return d +
                    " refused the line settings (38400 bit/s, 8 data bits, no parity, 1 stop "
                    "bit).";
+        case PortProblem::HostNotFound:
+            return d + ": the host name is not known (check [Ports] in the settings file).";
+        case PortProblem::ConnectionRefused:
+            return d +
+                   " refused the connection: is the serial server running, and is this its "
+                   "port?";
+        case PortProblem::HostUnreachable:
+            return d + " cannot be reached: no route to the host.";
+        case PortProblem::ConnectTimedOut:
+            return d + " did not answer the connection in time.";
+        case PortProblem::NotRfc2217Server:
+            return d + " is not an RFC 2217 server.";
         case PortProblem::Other:
             return d + " could not be opened" +
                    (e.detail.empty() ? std::string(".") : ": " + e.detail + ".");

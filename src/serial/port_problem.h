@@ -20,7 +20,13 @@ enum class PortProblem {
     OperatorsTerminal,    // the terminal the program itself runs in
     NotConnected,         // a wireless port whose far end did not answer the open
     SettingsRefused,      // the device refused the line settings
-    Other,                // anything else; `system` holds the system's own words
+    // A network line ("rfc2217://HOST:PORT", "socket://HOST:PORT"); device is the whole text.
+    HostNotFound,       // the name does not resolve
+    ConnectionRefused,  // nothing listens there
+    HostUnreachable,    // no route to the host or its network
+    ConnectTimedOut,    // no answer within the connect bound
+    NotRfc2217Server,   // the server refused the com-port option
+    Other,              // anything else; `system` holds the system's own words
 };
 
 struct PortOpenError {

@@ -89,6 +89,19 @@ void TraceCommDriver::Note(std::string_view port, std::string_view text) {
     StampedLine(m_tagPorts ? EscapeWireBytes(port) : std::string(), "## " + EscapeWireBytes(text));
 }
 
+void TraceCommDriver::NoteLine(CommHandle port) {
+    const std::vector<std::string> notes = m_inner.TakeLineNotes(port);
+    if (notes.empty()) {
+        return;
+    }
+    const std::lock_guard lock(m_mutex);
+    const std::string tag = Tag(port);
+    for (const std::string& text : notes) {
+        StampedLine(std::string_view(tag).substr(tag.empty() ? 0 : 1),
+                    "## " + EscapeWireBytes(text));
+    }
+}
+
 IoStatus TraceCommDriver::ReadFile(CommHandle port, void* dest, std::uint32_t count,
                                    std::uint32_t* done, OverlappedBlock* block) {
     const IoStatus status = m_inner.ReadFile(port, dest, count, done, block);
@@ -151,9 +164,11 @@ CommHandle TraceCommDriver::CreateFile(std::string_view portName) {
         const std::lock_guard lock(m_mutex);
         m_portNames[handle] = EscapeWireBytes(portName);
     }
+    NoteLine(handle);
     return handle;
 }
 bool TraceCommDriver::CloseHandle(CommHandle handle) {
+    NoteLine(handle);
     if (m_tagPorts) {
         // Before the close: the driver may give the number to the next port opened.
         const std::lock_guard lock(m_mutex);
@@ -174,7 +189,9 @@ bool TraceCommDriver::SetupComm(CommHandle port, std::uint32_t inQueue, std::uin
     return m_inner.SetupComm(port, inQueue, outQueue);
 }
 bool TraceCommDriver::PurgeComm(CommHandle port, std::uint32_t flags) {
-    return m_inner.PurgeComm(port, flags);
+    const bool done = m_inner.PurgeComm(port, flags);
+    NoteLine(port);
+    return done;
 }
 bool TraceCommDriver::SetCommTimeouts(CommHandle port, const CommTimeouts& timeouts) {
     return m_inner.SetCommTimeouts(port, timeouts);
@@ -183,10 +200,14 @@ bool TraceCommDriver::GetCommState(CommHandle port, DCB* dcb) {
     return m_inner.GetCommState(port, dcb);
 }
 bool TraceCommDriver::SetCommState(CommHandle port, const DCB& dcb) {
-    return m_inner.SetCommState(port, dcb);
+    const bool done = m_inner.SetCommState(port, dcb);
+    NoteLine(port);
+    return done;
 }
 bool TraceCommDriver::EscapeCommFunction(CommHandle port, std::uint32_t function) {
-    return m_inner.EscapeCommFunction(port, function);
+    const bool done = m_inner.EscapeCommFunction(port, function);
+    NoteLine(port);
+    return done;
 }
 bool TraceCommDriver::ClearCommError(CommHandle port, std::uint32_t* queuedIn) {
     return m_inner.ClearCommError(port, queuedIn);

@@ -15,6 +15,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "serial/comm_driver.h"
 
@@ -38,6 +39,10 @@ public:
     void TagPorts() { m_tagPorts = true; }
     // A note about one port, tagged with it when ports are tagged.
     void Note(std::string_view port, std::string_view text);
+
+    std::vector<std::string> TakeLineNotes(CommHandle port) override {
+        return m_inner.TakeLineNotes(port);
+    }
 
     CommHandle CreateFile(std::string_view portName) override;
     PortOpenError LastOpenError() const override { return m_inner.LastOpenError(); }
@@ -76,6 +81,8 @@ private:
     void StampedLine(std::string_view tag, std::string_view text);
     // " COM3" when ports are tagged, else nothing; the caller holds m_mutex.
     std::string Tag(CommHandle port) const;
+    // The remarks of the port's line, each as a note about that port.
+    void NoteLine(CommHandle port);
 
     CommDriver& m_inner;
     std::ostream& m_out;

@@ -24,9 +24,30 @@ std::string PortsEntry(PrivateProfile& profile, std::string_view settingsPath,
     return std::string(device.data(), n);
 }
 
+// A serial server's port ("rfc2217://HOST:PORT", "socket://HOST:PORT", scheme in any case):
+// passed on as it stands on both systems; the driver reads the rest and says what is wrong.
+bool NamesServer(std::string_view value) {
+    const auto startsWith = [value](std::string_view scheme) {
+        if (value.size() < scheme.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < scheme.size(); ++i) {
+            const char c = value[i];
+            if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c) != scheme[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return startsWith("rfc2217://") || startsWith("socket://");
+}
+
 }  // namespace
 
 std::string WindowsDeviceName(std::string_view value) {
+    if (NamesServer(value)) {
+        return std::string(value);
+    }
     if (const int number = ComPortNumber(value); number != 0) {
         return std::string(kDevicePrefix) + ComPortName(number);
     }
@@ -49,7 +70,7 @@ std::string WindowsDeviceName(std::string_view value) {
 std::string PortDevicePath(PrivateProfile& profile, std::string_view settingsPath,
                            std::string_view portName) {
     const std::string entry = PortsEntry(profile, settingsPath, portName);
-    if (entry.starts_with('/')) {
+    if (entry.starts_with('/') || NamesServer(entry)) {
         return entry;
     }
     if (const int number = ComPortNumber(portName); number != 0 && number <= kListedPorts) {

@@ -1,12 +1,17 @@
 // The modes beside the dialog, run as a production line or a service bench would run them: the
 // real program against the simulator, with no terminal and nothing typed.
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +20,7 @@
 #include <filesystem>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "end_to_end/program_run.h"
 
@@ -438,8 +444,18 @@ TEST_F(ToolboxTest, ListPortsTellsWhatEachPortOpensAndWhatNoPortReaches) {
     fs::create_symlink(usb0.Device(), dev + "/ttyUSB0");
     fs::create_symlink(acm0.Device(), dev + "/ttyACM0");
     fs::create_symlink("../../ttyUSB0", dev + "/serial/by-id/usb-Maker_Modem_42-if00-port0");
-    // COM1 and COM2 through the default names, COM4 mapped to a link that leads nowhere.
-    folder_.WriteSettings("[Ports]\r\nCOM4=/dev/serial/by-id/gone\r\n");
+    // COM1 and COM2 through the default names, COM4 mapped to a link that leads nowhere, COM6
+    // to a serial server that is listed without a connection.
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server, 1), 0);
+    ASSERT_EQ(::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    folder_.WriteSettings("[Ports]\r\nCOM4=/dev/serial/by-id/gone\r\nCOM6=" + url + "\r\n");
 
     const int held = ::open(modem_->Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(held, 0);
@@ -456,6 +472,9 @@ TEST_F(ToolboxTest, ListPortsTellsWhatEachPortOpensAndWhatNoPortReaches) {
     EXPECT_THAT(out, HasSubstr("COM3 /dev/ttyS2 yes no file no\n"));
     EXPECT_THAT(out, HasSubstr("COM4 /dev/serial/by-id/gone no - -\n"));
     EXPECT_THAT(out, HasSubstr("COM5 /dev/ttyS4 no - -\n"));
+    EXPECT_THAT(out, HasSubstr("COM6 " + url + " - network -\n"));
+    EXPECT_LT(::accept(server, nullptr, nullptr), 0) << "the listing connected to the server";
+    ::close(server);
     // Unreached devices, with the line that would map each to a port that opens nothing today.
     EXPECT_THAT(out, HasSubstr(" /dev/ttyACM0\n [Ports] COM4=/dev/ttyACM0\n"));
     EXPECT_THAT(out, HasSubstr(" /dev/ttyUSB0 /dev/serial/by-id/usb-Maker_Modem_42-if00-port0\n "
@@ -463,6 +482,96 @@ TEST_F(ToolboxTest, ListPortsTellsWhatEachPortOpensAndWhatNoPortReaches) {
     // Nothing was sent to any of them.
     EXPECT_EQ(modem_->Received(), "");
     EXPECT_EQ(usb0.Received(), "");
+}
+
+// A serial server of the test's own for a port mapped to "socket://": it takes one connection
+// and carries the bytes between it and the simulator's terminal as they are.
+class RawRelay {
+public:
+    explicit RawRelay(const std::string& device) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listen_, 1);
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        relay_ = std::thread([this, device] { Carry(device); });
+    }
+    ~RawRelay() {
+        ::shutdown(listen_, SHUT_RDWR);
+        relay_.join();
+        ::close(listen_);
+    }
+    std::string Url() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    void Carry(const std::string& device) {
+        const int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int line = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios raw{};
+        if (client >= 0 && line >= 0 && ::tcgetattr(line, &raw) == 0) {
+            ::cfmakeraw(&raw);
+            ::tcsetattr(line, TCSANOW, &raw);
+            char buffer[512];
+            for (bool open = true; open;) {
+                pollfd ends[2] = {{client, POLLIN, 0}, {line, POLLIN, 0}};
+                if (::poll(ends, 2, 10000) <= 0) {
+                    break;
+                }
+                for (int from = 0; from < 2 && open; ++from) {
+                    if (ends[from].revents == 0) {
+                        continue;
+                    }
+                    const ssize_t n = ::read(ends[from].fd, buffer, sizeof buffer);
+                    open = n > 0 &&
+                           ::write(ends[1 - from].fd, buffer, static_cast<std::size_t>(n)) == n;
+                }
+            }
+        }
+        for (int fd : {client, line}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+
+    int listen_ = -1;
+    std::uint16_t port_ = 0;
+    std::thread relay_;
+};
+
+// A port mapped to a serial server: the whole job through it, byte for byte as on a local line;
+// and a server that is not running is the port's reason, told under the usual message.
+TEST_F(ToolboxTest, APortMappedToASerialServerRunsTheWholeJobThroughIt) {
+    StartModem();
+    {
+        RawRelay relay(modem_->Device());
+        folder_.WriteSettings(SampleSettings(relay.Url()));
+        const ProgramResult result = RunDetached({"--country", "Germany"});
+        EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+        EXPECT_EQ(result.err, "countryset: Country set successfully.\n");
+    }
+    EXPECT_EQ(modem_->Received(), "ATZE1\rAT+GCI?\rAT+GCI=42\rAT+GCI?\r");
+    EXPECT_EQ(modem_->Country(), 0x42);
+
+    // A port where nothing listens: one the system just gave the test and took back.
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ::close(probe);
+    const std::string url = "://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    folder_.WriteSettings(SampleSettings("rfc2217" + url));
+    const ProgramResult refused = RunDetached({"--query"});
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_THAT(refused.err, HasSubstr("Can't find modem at the selected COM port."));
+    EXPECT_THAT(refused.err, HasSubstr("refused the connection"));
 }
 
 }  // namespace

@@ -15,12 +15,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -499,6 +501,71 @@ TEST_F(PosixDriverTest, HangUpMakesWaitsFailAfterAPauseWithoutSpinning) {
 
     // A mask change still ends a wait on the dead line at once.
     EXPECT_THAT(Wait([this] { driver_.SetCommMask(handle_, 0); }), FieldsAre(_, _, Lt(1s)));
+}
+
+// Several ports in use at once, each on a thread of its own that opens, configures, waits and
+// closes it over and over, and the release for the process's end arriving among them: every
+// call works or is refused, the release returns, and each terminal is left as it was found.
+TEST(PosixDriverThreads, PortsOnSeveralThreadsAndTheReleaseAmongThem) {
+    constexpr int kPorts = 4;
+    struct Pty {
+        int master = -1;
+        std::string device;
+        int observer = -1;
+        termios cooked{};
+    } ptys[kPorts];
+    for (Pty& pty : ptys) {
+        pty.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128] = {};
+        ASSERT_TRUE(pty.master >= 0 && ::grantpt(pty.master) == 0 && ::unlockpt(pty.master) == 0 &&
+                    ::ptsname_r(pty.master, name, sizeof name) == 0);
+        pty.device = name;
+        pty.observer = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        pty.cooked = MakeCooked(pty.observer);
+    }
+    PosixCommDriver driver([&](std::string_view name) {
+        const int index = name.size() == 4 ? name[3] - '1' : -1;
+        return index >= 0 && index < kPorts ? ptys[index].device : std::string();
+    });
+    std::atomic<int> rounds{0};
+    {
+        std::vector<std::jthread> users;
+        for (int i = 0; i < kPorts; ++i) {
+            users.emplace_back([&, i] {
+                const std::string name = "COM" + std::to_string(i + 1);
+                for (;;) {
+                    const CommHandle port = driver.CreateFile(name);
+                    if (port == kInvalidHandleValue) {
+                        return;  // released
+                    }
+                    driver.SetCommState(port, LineSettings());
+                    driver.EscapeCommFunction(port, kSetDtr);
+                    driver.SetCommMask(port, kEvRxChar);
+                    std::uint32_t events = 0;
+                    driver.WaitCommEvent(port, &events);
+                    std::uint32_t queued = 0;
+                    driver.ClearCommError(port, &queued);
+                    driver.PurgeComm(port, 15);
+                    driver.CloseHandle(port);
+                    rounds.fetch_add(1, std::memory_order_relaxed);
+                }
+            });
+        }
+        for (const auto until = std::chrono::steady_clock::now() + 20s;
+             rounds.load(std::memory_order_relaxed) < 4 * kPorts &&
+             std::chrono::steady_clock::now() < until;) {
+            std::this_thread::sleep_for(1ms);
+        }
+        driver.ReleaseAllPorts();
+    }
+    EXPECT_GE(rounds.load(), 4 * kPorts);
+    for (Pty& pty : ptys) {
+        ExpectSettings(pty.observer, pty.cooked);
+        EXPECT_EQ(ExclusiveFlag(pty.observer), 0);
+        EXPECT_EQ(::flock(pty.observer, LOCK_EX | LOCK_NB), 0);
+        ::close(pty.observer);
+        ::close(pty.master);
+    }
 }
 
 }  // namespace
