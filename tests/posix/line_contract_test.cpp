@@ -175,6 +175,7 @@ public:
     }
     void PeerHangUp() {
         std::lock_guard lock(mutex_);
+        hungUp_ = true;
         if (peer_ >= 0) {
             ::shutdown(peer_, SHUT_RDWR);
         }
@@ -182,7 +183,14 @@ public:
 
 private:
     void Put(const std::string& wire) {
-        std::lock_guard lock(mutex_);
+        // A raw line is open as soon as it connects, which may be before the peer accepted.
+        std::unique_lock lock(mutex_);
+        const auto until = LineClock::now() + kHang;
+        while (peer_ < 0 && LineClock::now() < until) {
+            lock.unlock();
+            std::this_thread::sleep_for(1ms);
+            lock.lock();
+        }
         ASSERT_EQ(::send(peer_, wire.data(), wire.size(), MSG_NOSIGNAL),
                   static_cast<ssize_t>(wire.size()));
     }
@@ -194,6 +202,9 @@ private:
         {
             std::lock_guard lock(mutex_);
             peer_ = fd;
+            if (hungUp_) {
+                ::shutdown(fd, SHUT_RDWR);
+            }
         }
         enum { Data, Iac, Verb, Sb, SbIac } state = Data;
         unsigned char verb = 0;
@@ -273,8 +284,9 @@ private:
     int listen_ = -1;
     std::uint16_t port_ = 0;
     std::mutex mutex_;
-    int peer_ = -1;     // guarded by mutex_
-    std::string data_;  // what the peer received, guarded by mutex_
+    int peer_ = -1;        // guarded by mutex_
+    bool hungUp_ = false;  // guarded by mutex_
+    std::string data_;     // what the peer received, guarded by mutex_
     std::thread reader_;
 };
 using RawKit = NetworkKit<false>;
