@@ -1,9 +1,11 @@
 // TCP connections on Windows: Winsock, started once for the process; getaddrinfo on a thread
 // of its own (so a slow name server cannot outlast the deadline), a non-blocking connect per
 // address, and a wait on the socket's event beside an event that another thread can set.
-#include <windows.h>
+// Winsock before the rest of the system's headers, which would otherwise bring the old one.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// (after Winsock)
+#include <windows.h>
 
 #include <algorithm>
 #include <chrono>
