@@ -145,52 +145,54 @@ TEST(TraceCommDriverTest, RemarksOfTheLineFollowTheCallThatMadeThem) {
     const std::vector<std::string> expected = {"## the server did not confirm DTR",
                                                "## odd\\x1B[2J"};
     EXPECT_EQ(Lines(out.str()), expected);
-    // Several ports in one trace: each line names its port after its time, written whole however
-    // the ports' threads take turns; a trace of one port keeps its plain lines (tests above).
-    TEST(TraceCommDriverTest, SeveralPortsEachLineNamesItsPortAndIsWhole) {
-        FakeCommDriver fake;
-        std::ostringstream out;
-        TraceCommDriver trace(fake, out);
-        trace.TagPorts();
-        constexpr int kPorts = 4;
-        constexpr int kWrites = 200;
-        std::vector<std::thread> threads;
-        for (int n = 1; n <= kPorts; ++n) {
-            threads.emplace_back([&trace, n] {
-                const std::string name = "COM" + std::to_string(n);
-                const CommHandle port = trace.CreateFile(name);
-                OverlappedBlock block;
-                block.hEvent = trace.CreateEvent();
-                const std::string command = "AT+GCI=" + std::to_string(n) + "\r";
-                for (int i = 0; i < kWrites; ++i) {
-                    std::uint32_t done = 0;
-                    trace.WriteFile(port, command.data(),
-                                    static_cast<std::uint32_t>(command.size()), &done, &block);
-                }
-                trace.Note(name, "done\n");
-                trace.CloseHandle(block.hEvent);
-                trace.CloseHandle(port);
-            });
-        }
-        for (std::thread& thread : threads) {
-            thread.join();
-        }
-        const std::regex tagged(R"( *\d+\.\d{6} COM([1-4]) (-> AT\+GCI=([1-4])\\r|## done\\n))");
-        std::map<std::string, int> count;
-        std::istringstream in(out.str());
-        for (std::string line; std::getline(in, line);) {
-            std::smatch parts;
-            ASSERT_TRUE(std::regex_match(line, parts, tagged)) << line;
-            if (parts[3].matched) {
-                EXPECT_EQ(parts[1], parts[3]) << line;  // the port the bytes went to
+}
+
+// Several ports in one trace: each line names its port after its time, written whole however
+// the ports' threads take turns; a trace of one port keeps its plain lines (tests above).
+TEST(TraceCommDriverTest, SeveralPortsEachLineNamesItsPortAndIsWhole) {
+    FakeCommDriver fake;
+    std::ostringstream out;
+    TraceCommDriver trace(fake, out);
+    trace.TagPorts();
+    constexpr int kPorts = 4;
+    constexpr int kWrites = 200;
+    std::vector<std::thread> threads;
+    for (int n = 1; n <= kPorts; ++n) {
+        threads.emplace_back([&trace, n] {
+            const std::string name = "COM" + std::to_string(n);
+            const CommHandle port = trace.CreateFile(name);
+            OverlappedBlock block;
+            block.hEvent = trace.CreateEvent();
+            const std::string command = "AT+GCI=" + std::to_string(n) + "\r";
+            for (int i = 0; i < kWrites; ++i) {
+                std::uint32_t done = 0;
+                trace.WriteFile(port, command.data(), static_cast<std::uint32_t>(command.size()),
+                                &done, &block);
             }
-            ++count[parts[2].str().substr(0, 2) + parts[1].str()];
-        }
-        for (int n = 1; n <= kPorts; ++n) {
-            EXPECT_EQ(count["->" + std::to_string(n)], kWrites);
-            EXPECT_EQ(count["##" + std::to_string(n)], 1);
-        }
+            trace.Note(name, "done\n");
+            trace.CloseHandle(block.hEvent);
+            trace.CloseHandle(port);
+        });
     }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const std::regex tagged(R"( *\d+\.\d{6} COM([1-4]) (-> AT\+GCI=([1-4])\\r|## done\\n))");
+    std::map<std::string, int> count;
+    std::istringstream in(out.str());
+    for (std::string line; std::getline(in, line);) {
+        std::smatch parts;
+        ASSERT_TRUE(std::regex_match(line, parts, tagged)) << line;
+        if (parts[3].matched) {
+            EXPECT_EQ(parts[1], parts[3]) << line;  // the port the bytes went to
+        }
+        ++count[parts[2].str().substr(0, 2) + parts[1].str()];
+    }
+    for (int n = 1; n <= kPorts; ++n) {
+        EXPECT_EQ(count["->" + std::to_string(n)], kWrites);
+        EXPECT_EQ(count["##" + std::to_string(n)], 1);
+    }
+}
 
 }  // namespace
 }  // namespace countryset
