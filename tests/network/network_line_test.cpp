@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "end_to_end/program_run.h"
 #include "modem_sim.h"
 #include "serial/network_line.h"
 #include "serial/telnet_codec.h"
@@ -534,6 +535,31 @@ TEST_F(Ser2netTest, ASilentModemLeavesTheWaitToItsDeadline) {
     EXPECT_EQ(Collect(*line, 12, 300ms, &last), "");
     EXPECT_EQ(last, LineWait::TimedOut);
     line->Close(false);
+}
+
+// The program itself through the server: the whole job and a reading, by both kinds of URL in
+// the settings file, as an operator would map a modem in another rack.
+TEST_F(Ser2netTest, TheProgramSetsAndReadsAModemThroughBothKinds) {
+    Serve({});
+    testing::ProgramFolder folder;
+    for (bool rfc2217 : {true, false}) {
+        folder.WriteSettings(testing::SampleSettings(Url(rfc2217)));
+        const char* country = rfc2217 ? "France" : "Germany";
+        const testing::ProgramResult set =
+            folder.Run("", {"--country", country, "--port", "COM1", "--json"});
+        EXPECT_EQ(set.exitCode, 0) << rfc2217 << set.err;
+        EXPECT_NE(set.out.find("\"outcome\":\"set_verified\""), std::string::npos)
+            << rfc2217 << set.out;
+        EXPECT_EQ(m_sim->Country(), rfc2217 ? 0x3D : 0x42);
+        std::this_thread::sleep_for(200ms);
+        const testing::ProgramResult read = folder.Run("", {"--query", "--port", "COM1"});
+        EXPECT_EQ(read.exitCode, 0) << rfc2217 << read.err;
+        EXPECT_NE(read.out.find(std::string("Current country: ") +
+                                (rfc2217 ? "France (3D)" : "Germany (42)")),
+                  std::string::npos)
+            << rfc2217 << read.out;
+        std::this_thread::sleep_for(200ms);
+    }
 }
 
 }  // namespace
