@@ -153,7 +153,7 @@ void CMainDlg::SetCountry(const CCountryDlg& dlg) {
         if (m_outcome.kind == RunOutcomeKind::NoModem && m_outcome.reason.empty()) {
             // For scripts and logs, which see no message box: what the probe came to.
             m_outcome.reason = attached.reply.empty()
-                                   ? "nothing answered the reset (ATZE1)"
+                                   ? "no modem answered the reset (ATZE1)"
                                    : "the answer to the reset (ATZE1) was not its echo and OK";
         }
         m_outcome.reply = attached.reply;
@@ -194,7 +194,7 @@ void CMainDlg::SetCountry(const CCountryDlg& dlg) {
         m_outcome.kind =
             m_outcome.reply.empty() ? RunOutcomeKind::NoAnswer : RunOutcomeKind::Refused;
         m_outcome.reason = m_outcome.reply.empty()
-                               ? "nothing answered the country command"
+                               ? "the modem did not answer the country command"
                                : "the answer to the country command was not its echo and OK";
         m_outcome.ms.total = driver.GetTickCount64() - start;
         return;
