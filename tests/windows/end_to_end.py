@@ -127,7 +127,7 @@ class WindowsProgramTest(unittest.TestCase):
 
         code, out = self.run_scripted("--country", "Germany")
         self.assertEqual(code, 0, out)
-        self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI=42\rAT+GCI?\r")
+        self.assertEqual(self.modem.received(), b"ATZE1\rAT+GCI?\rAT+GCI=42\rAT+GCI?\r")
         stored = text.replace(b"CurrentSet=0\r\n", b"CurrentSet=11\r\n")
         self.assertEqual(self.read_settings(), stored)
 
