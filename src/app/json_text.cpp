@@ -1,5 +1,7 @@
 #include "app/json_text.h"
 
+#include "ui/shown_text.h"
+
 namespace countryset {
 
 namespace {
@@ -12,38 +14,6 @@ void AppendEscape(std::string& out, unsigned value) {
     out += kHex[value & 0xF];
 }
 
-// The length of the valid UTF-8 sequence at text[at], 0 when the byte there starts none
-// (overlong forms, surrogates and code points past U+10FFFF are not valid).
-std::size_t SequenceLength(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (text.size() - at < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
 }  // namespace
 
 std::string JsonString(std::string_view text) {
@@ -52,7 +22,7 @@ std::string JsonString(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
         const auto c = static_cast<unsigned char>(text[at]);
         if (c >= 0x80) {
-            const std::size_t length = SequenceLength(text, at);
+            const std::size_t length = Utf8SequenceAt(text, at);
             // U+0080..U+009F (C2 80..C2 9F) are control codes a terminal may act on.
             if (length == 0 || (c == 0xC2 && static_cast<unsigned char>(text[at + 1]) <= 0x9F)) {
                 AppendEscape(out, length == 0 ? c : static_cast<unsigned char>(text[at + 1]));
