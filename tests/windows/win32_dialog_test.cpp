@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,19 +68,20 @@ public:
     }
     void Fail(const std::string& what) { m_failures.push_back(what); }
 
-    // The shown top-level dialog of the user-interface thread for which has(window) holds.
+    // The shown top-level dialog of the user-interface thread for which has(window) holds, once
+    // it holds the focus: a key sent before then would find none, or go where the focus was.
     HWND Window(const std::function<bool(HWND)>& has) {
         HWND found = nullptr;
-        WaitFor([&] {
-            found = nullptr;
+        const bool shown = WaitFor([&] {
             m_predicate = &has;
             ::EnumThreadWindows(m_uiThread, &Operator::Visit, reinterpret_cast<LPARAM>(this));
             found = m_found;
             m_found = nullptr;
-            return found != nullptr;
+            return found != nullptr && FocusSettledIn(found) != nullptr;
         });
-        if (found == nullptr) {
-            Fail("no window showed up");
+        if (!shown) {
+            Fail(found == nullptr ? "no window showed up" : "the window never took the focus");
+            return nullptr;
         }
         return found;
     }
@@ -97,6 +99,20 @@ public:
         ::GetGUIThreadInfo(m_uiThread, &info);
         return info.hwndFocus;
     }
+    // The control of dialog that holds the focus, once the focus has come to rest: a list
+    // passes the focus on to its edit field, and in between the focus is on the list itself.
+    HWND FocusSettledIn(HWND dialog) const {
+        const HWND focus = Focus();
+        if (focus == nullptr || ::GetWindow(focus, GW_CHILD) != nullptr) {
+            return nullptr;
+        }
+        for (HWND w = focus; w != nullptr; w = ::GetParent(w)) {
+            if (::GetParent(w) == dialog) {
+                return w;
+            }
+        }
+        return nullptr;
+    }
     // A key as the system queues it, to the window with the focus.
     void Key(UINT vk) {
         const HWND target = Focus();
@@ -107,15 +123,29 @@ public:
         ::PostMessageW(target, WM_KEYDOWN, vk, 1);
         ::PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
     }
+    // One Tab at a time, the next only once the focus has moved for the last: a Tab sent while
+    // one is still queued moves the focus on past the control, however long one waits before.
     void TabTo(HWND control) {
-        for (int i = 0; i < 10 && !InFocus(control); ++i) {
+        const HWND dialog = ::GetParent(control);
+        for (int i = 0; i < 10; ++i) {
+            const HWND from = FocusSettledIn(dialog);
+            if (from == control) {
+                return;
+            }
+            if (from == nullptr) {
+                Fail("the focus is not in the dialog");
+                return;
+            }
             Key(VK_TAB);
-            WaitFor([&] { return Focus() != nullptr; });
-            ::Sleep(20);
+            if (!WaitFor([&] {
+                    const HWND now = FocusSettledIn(dialog);
+                    return now != nullptr && now != from;
+                })) {
+                Fail("Tab did not move the focus");
+                return;
+            }
         }
-        if (!WaitFor([&] { return InFocus(control); })) {
-            Fail("Tab never reached the control");
-        }
+        Fail("Tab never reached the control");
     }
     bool InFocus(HWND control) const {
         const HWND focus = Focus();
@@ -139,6 +169,32 @@ private:
     std::vector<std::string> m_failures;
     const std::function<bool(HWND)>* m_predicate = nullptr;
     HWND m_found = nullptr;
+};
+
+// Holds each key the dialog's thread takes for a while, as a loaded machine may: what the
+// operator does next must wait for what the key did, not for a time.
+class SlowKeys {
+public:
+    SlowKeys()
+        : m_hook(::SetWindowsHookExW(WH_GETMESSAGE, &Hook, nullptr, ::GetCurrentThreadId())) {}
+    ~SlowKeys() {
+        if (m_hook != nullptr) {
+            ::UnhookWindowsHookEx(m_hook);
+        }
+    }
+    SlowKeys(const SlowKeys&) = delete;
+    SlowKeys& operator=(const SlowKeys&) = delete;
+    bool Hooked() const { return m_hook != nullptr; }
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM removed, LPARAM lParam) {
+        const auto* msg = reinterpret_cast<const MSG*>(lParam);
+        if (code == HC_ACTION && removed == PM_REMOVE && msg->message == WM_KEYDOWN) {
+            ::Sleep(50);
+        }
+        return ::CallNextHookEx(nullptr, code, removed, lParam);
+    }
+    HHOOK m_hook;
 };
 
 struct NativeRun {
@@ -270,22 +326,29 @@ TEST(Win32Dialog, KeysAndClicksGiveTheCommandsOfTheModel) {
     };
     Win32Presenter presenter;
     WindowServices services{"countryset", presenter};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        CommandResults dlg;
-        Operator op;
-        op.Start([&c](Operator& o) {
-            const HWND window = o.CountryDialog();
-            if (window == nullptr) {
-                return;
-            }
-            if (c.tabTo != 0) {
-                o.TabTo(::GetDlgItem(window, c.tabTo));
-            }
-            c.act(o, window);
-        });
-        EXPECT_EQ(dlg.DoModal(), c.result);
-        op.Finish();
+    for (const bool slow : {false, true}) {
+        std::optional<SlowKeys> slowKeys;
+        if (slow) {
+            slowKeys.emplace();
+            ASSERT_TRUE(slowKeys->Hooked());
+        }
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (slow ? ", slow" : ""));
+            CommandResults dlg;
+            Operator op;
+            op.Start([&c](Operator& o) {
+                const HWND window = o.CountryDialog();
+                if (window == nullptr) {
+                    return;
+                }
+                if (c.tabTo != 0) {
+                    o.TabTo(::GetDlgItem(window, c.tabTo));
+                }
+                c.act(o, window);
+            });
+            EXPECT_EQ(dlg.DoModal(), c.result);
+            op.Finish();
+        }
     }
 }
 
