@@ -8,8 +8,12 @@ namespace {
 
 using namespace winstyle;
 
+constexpr std::uint16_t kFontWeightNormal = 400;
+constexpr unsigned char kDefaultCharset = 1;
+
 class TemplateWriter {
 public:
+    void Byte(unsigned char value) { m_bytes.push_back(value); }
     void Word(std::uint16_t value) {
         m_bytes.push_back(static_cast<unsigned char>(value & 0xFF));
         m_bytes.push_back(static_cast<unsigned char>(value >> 8));
@@ -75,7 +79,7 @@ std::u16string Utf16FromUtf8(std::string_view text) {
 }
 
 std::uint32_t DialogStyleBits(const DialogTemplate& tmpl) {
-    std::uint32_t style = kDsSetFont;
+    std::uint32_t style = kDsShellFont;
     if (tmpl.Has(dlg::kPopup)) {
         style |= kPopup;
     }
@@ -165,8 +169,11 @@ std::uint32_t ControlStyleBits(const ControlTemplate& c) {
 
 std::vector<unsigned char> DialogTemplateBytes(const DialogTemplate& tmpl) {
     TemplateWriter out;
+    out.Word(1);       // version
+    out.Word(0xFFFF);  // the extended template's mark
+    out.Dword(0);      // help context
+    out.Dword(0);      // extended style
     out.Dword(DialogStyleBits(tmpl));
-    out.Dword(0);  // extended style
     out.Word(static_cast<std::uint16_t>(tmpl.controls.size()));
     out.Short(0);  // x, y: the modal run places the dialog
     out.Short(0);
@@ -176,16 +183,20 @@ std::vector<unsigned char> DialogTemplateBytes(const DialogTemplate& tmpl) {
     out.Word(0);  // the dialog class
     out.Text(tmpl.caption);
     out.Word(static_cast<std::uint16_t>(tmpl.fontPoints));
+    out.Word(kFontWeightNormal);
+    out.Byte(0);  // not italic
+    out.Byte(kDefaultCharset);
     out.Text(kDialogFontName);
     for (const ControlTemplate& c : tmpl.controls) {
         out.AlignDword();
-        out.Dword(ControlStyleBits(c));
+        out.Dword(0);  // help context
         out.Dword(0);  // extended style
+        out.Dword(ControlStyleBits(c));
         out.Short(c.x);
         out.Short(c.y);
         out.Short(c.cx);
         out.Short(c.cy);
-        out.Word(static_cast<std::uint16_t>(c.id));
+        out.Dword(static_cast<std::uint32_t>(c.id));
         out.Word(0xFFFF);  // the class by ordinal
         out.Word(ControlClassOrdinal(c.kind));
         out.Text(c.text);

@@ -1,6 +1,6 @@
-// A dialog template as the classic dialog manager takes it in memory: a DLGTEMPLATE header with
-// its font, then one DWORD-aligned DLGITEMTEMPLATE per control, all little-endian, texts as
-// UTF-16. Portable, so the layout is tested on every build, not only where it is drawn.
+// A dialog template as the dialog manager takes it in memory: an extended (DLGTEMPLATEEX) header
+// with its font, then one DWORD-aligned DLGITEMTEMPLATEEX per control, all little-endian, texts
+// as UTF-16. Portable, so the layout is tested on every build, not only where it is drawn.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,10 @@ inline constexpr std::uint32_t kSysMenu = 0x00080000;
 inline constexpr std::uint32_t kGroup = 0x00020000;
 inline constexpr std::uint32_t kTabStop = 0x00010000;
 
+inline constexpr std::uint32_t kDsFixedSys = 0x0008;
 inline constexpr std::uint32_t kDsSetFont = 0x0040;
+// The font block is read with the extended template's meaning (see kDialogFontName).
+inline constexpr std::uint32_t kDsShellFont = kDsSetFont | kDsFixedSys;
 inline constexpr std::uint32_t kDsModalFrame = 0x0080;
 inline constexpr std::uint32_t kDsCentre = 0x0800;
 
@@ -53,7 +56,9 @@ inline constexpr std::uint16_t kStaticClass = 0x0082;
 inline constexpr std::uint16_t kComboBoxClass = 0x0085;
 
 // The dialog font: the system's logical dialog face, which follows the system's font and scaling.
-inline constexpr std::string_view kDialogFontName = "MS Shell Dlg";
+// With the shell font style in an extended template this name stands for the system's current
+// dialog face; in a classic template, or under the older name, for the face of earlier systems.
+inline constexpr std::string_view kDialogFontName = "MS Shell Dlg 2";
 
 // UTF-8 as UTF-16; a byte that does not start a well-formed UTF-8 sequence becomes U+FFFD.
 std::u16string Utf16FromUtf8(std::string_view text);
@@ -62,7 +67,7 @@ std::uint32_t DialogStyleBits(const DialogTemplate& tmpl);
 std::uint32_t ControlStyleBits(const ControlTemplate& control);
 std::uint16_t ControlClassOrdinal(ControlKind kind);
 
-// The in-memory template of tmpl. Its first byte must lie on a DWORD boundary, which any
+// The in-memory extended template of tmpl. Its first byte must lie on a DWORD boundary, which any
 // allocation of the returned vector does.
 std::vector<unsigned char> DialogTemplateBytes(const DialogTemplate& tmpl);
 

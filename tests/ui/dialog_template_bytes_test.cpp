@@ -42,17 +42,20 @@ TEST(DialogTemplateBytes, SmallTemplateByteForByte) {
         dlg::kPopup | dlg::kCaption | dlg::kSysMenu | dlg::kModalFrame | dlg::kHiddenUntilShown |
             dlg::kCentred,
         {
-            {11, ControlKind::StaticText, ctl::kVisible | ctl::kGroup, 1, 2, 3, 4, "Ab", ""},
-            {12, ControlKind::DropDownList,
+            {11, ControlKind::StaticText, ctl::kVisible | ctl::kGroup, 1, 2, 3, 4, "Abc", ""},
+            {0x1000C, ControlKind::DropDownList,
              ctl::kVisible | ctl::kTabStop | ctl::kVScroll | ctl::kSort, -5, 6, 70, 80, "", "List"},
         }};
+    // The extended header (version 1, its mark, help context, extended style) and the shell font
+    // style; the font block with weight, italic and character set; 32-bit ids.
     Image want;
-    want.D(0x80C808C0).D(0).W(2).W(0).W(0).W(100).W(50).W(0).W(0).S(u"Hi!");
-    want.W(9).S(u"MS Shell Dlg");  // ends at byte 58: two bytes of padding
+    want.W(1).W(0xFFFF).D(0).D(0).D(0x80C808C8).W(2).W(0).W(0).W(100).W(50).W(0).W(0).S(u"Hi!");
+    want.W(9).W(400).W(0x0100).S(u"MS Shell Dlg 2");  // ends at byte 74: two of padding
     want.Pad(2);
-    want.D(0x50020080).D(0).W(1).W(2).W(3).W(4).W(11).W(0xFFFF).W(0x0082).S(u"Ab").W(0);
-    want.Pad(2);  // the first item ends at byte 90
-    want.D(0x50210102).D(0).W(0xFFFB).W(6).W(70).W(80).W(12).W(0xFFFF).W(0x0085).S(u"").W(0);
+    want.D(0).D(0).D(0x50020080).W(1).W(2).W(3).W(4).D(11).W(0xFFFF).W(0x0082).S(u"Abc").W(0);
+    want.Pad(2);  // the first item ends at byte 114
+    want.D(0).D(0).D(0x50210102).W(0xFFFB).W(6).W(70).W(80).D(0x1000C).W(0xFFFF).W(0x0085).S(u"");
+    want.W(0);
     EXPECT_EQ(DialogTemplateBytes(tmpl), want.bytes);
 }
 
@@ -103,8 +106,11 @@ TEST(DialogTemplateBytes, CountryDialogItemsCarryTheirClassesStylesAndTexts) {
     const DialogTemplate& tmpl = CountryDialogTemplate();
     const std::vector<unsigned char> bytes = DialogTemplateBytes(tmpl);
     Reader r(bytes);
-    EXPECT_EQ(r.D(), 0x80C808C0u);
+    EXPECT_EQ(r.W(), 1);
+    EXPECT_EQ(r.W(), 0xFFFF);
     EXPECT_EQ(r.D(), 0u);
+    EXPECT_EQ(r.D(), 0u);
+    EXPECT_EQ(r.D(), 0x80C808C8u);
     const int count = r.W();
     ASSERT_EQ(count, 8);
     r.W();
@@ -115,7 +121,9 @@ TEST(DialogTemplateBytes, CountryDialogItemsCarryTheirClassesStylesAndTexts) {
     EXPECT_EQ(r.W(), 0);
     EXPECT_EQ(r.Text(), u"Country Setting");
     EXPECT_EQ(r.W(), 8);
-    EXPECT_EQ(r.Text(), u"MS Shell Dlg");
+    EXPECT_EQ(r.W(), 400);
+    EXPECT_EQ(r.W(), 0x0100);  // upright, the default character set
+    EXPECT_EQ(r.Text(), u"MS Shell Dlg 2");
 
     struct Want {
         int id;
@@ -137,13 +145,14 @@ TEST(DialogTemplateBytes, CountryDialogItemsCarryTheirClassesStylesAndTexts) {
     for (int i = 0; i < count; ++i) {
         r.Align();
         Item item{};
-        item.style = r.D();
         EXPECT_EQ(r.D(), 0u);
+        EXPECT_EQ(r.D(), 0u);
+        item.style = r.D();
         item.x = r.S16();
         item.y = r.S16();
         item.cx = r.S16();
         item.cy = r.S16();
-        item.id = r.W();
+        item.id = static_cast<int>(r.D());
         EXPECT_EQ(r.W(), 0xFFFF);
         item.classOrdinal = r.W();
         item.text = r.Text();
@@ -202,7 +211,7 @@ TEST(DialogTemplateBytes, TextsBecomeUtf16WithoutLosingThePlaceOfTheNextField) {
     tmpl.caption = std::string("A\0B", 3);
     const std::vector<unsigned char> bytes = DialogTemplateBytes(tmpl);
     Reader r(bytes);
-    for (int i = 0; i < 11; ++i) {
+    for (int i = 0; i < 15; ++i) {
         r.W();
     }
     EXPECT_EQ(r.Text(), u"AB");

@@ -235,6 +235,14 @@ TEST(Win32Dialog, DrawsTheModelAndReturnAtOpenTakesThePreselectedChoice) {
             o.Fail("no small icon");
         if (!WaitFor([&] { return o.InFocus(::GetDlgItem(dlg, IDC_OK_BUTTON)); }))
             o.Fail("OK button has no focus at open");
+        // The template's font block as the system read it: the face that stands for the
+        // current one, upright, of normal weight.
+        LOGFONTW font{};
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(dlg, WM_GETFONT, 0, 0)), sizeof font,
+                     &font);
+        if (std::wstring(font.lfFaceName) != L"MS Shell Dlg 2" || font.lfItalic != 0 ||
+            font.lfWeight != FW_NORMAL)
+            o.Fail("dialog font");
 
         // The whole label shows, whatever the system's dialog font makes of its template width.
         const HWND label = ::GetDlgItem(dlg, IDC_SELECTED_LABEL);
