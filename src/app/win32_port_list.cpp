@@ -207,7 +207,7 @@ int ListPorts(PrivateProfile& profile, const char* settingsPath, std::ostream& o
                     "network");
                 out << line.Key("held").Null().EndObject().Text() << "\n";
             } else {
-                out << port << "  network " << VisibleText(device) << "\n";
+                out << port << "  " << pad(VisibleText(device), 16) << "  network\n";
             }
             continue;
         }

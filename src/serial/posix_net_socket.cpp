@@ -29,6 +29,19 @@ int MillisecondsLeft(Clock::time_point deadline) {
     return left <= 0 ? 0 : static_cast<int>(left);
 }
 
+// Acknowledges what arrives at once rather than after the usual delay. A server that leaves
+// Nagle's algorithm on holds its next small segment (the rest of a reply, a confirmation)
+// until the last one is acknowledged, which a delayed acknowledgement turns into some 40 ms per
+// exchange. The system clears the flag again as it sees fit, so it is set after every read.
+void AckAtOnce(int fd) {
+#ifdef TCP_QUICKACK
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#else
+    (void)fd;
+#endif
+}
+
 ConnectProblem ProblemOfErrno(int error) {
     switch (error) {
         case ECONNREFUSED:
@@ -84,6 +97,7 @@ public:
         for (;;) {
             const ssize_t n = ::recv(m_fd, dest, capacity, MSG_DONTWAIT);
             if (n > 0) {
+                AckAtOnce(m_fd);
                 return static_cast<long>(n);
             }
             if (n == 0) {
@@ -249,6 +263,7 @@ ConnectResult ConnectTcp(const std::string& host, std::uint16_t port, int timeou
             // Commands are a few bytes each and wait for their answer: send them at once.
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            AckAtOnce(fd);
             result.socket = std::make_unique<PosixNetSocket>(fd, wake);
             return result;
         }

@@ -126,6 +126,10 @@ IoStatus TraceCommDriver::WriteFile(CommHandle port, const void* src, std::uint3
         // Handed to the port: its answer may be read before the write is known to have ended.
         RecordLocked(port, true, src, count);
         m_inFlight[block] = InFlight{static_cast<const char*>(src), true, count};
+    } else if (status == IoStatus::Failed && done != nullptr && *done > 0) {
+        // A line that failed partway (a connection closed mid-write) still sent the first bytes.
+        RecordLocked(port, true, src, *done);
+        RecordShortWrite(port, *done, count);
     }
     return status;
 }

@@ -54,6 +54,9 @@ TEST(TraceCommDriverTest, RecordsWhatCrossedWhenTheTransferEnds) {
     // Refused at once: nothing crossed.
     fake.QueueWriteScript(TransferScript(IoStatus::Failed));
     EXPECT_EQ(trace.WriteFile(port, "lost", 4, &done, &writeBlock), IoStatus::Failed);
+    // Failed at once after part of it left (a connection closed mid-write).
+    fake.QueueWriteScript(TransferScript(IoStatus::Failed, 0, IoStatus::Failed, 3));
+    EXPECT_EQ(trace.WriteFile(port, "AT&F\r", 5, &done, &writeBlock), IoStatus::Failed);
     // Pending, then failed with part of it sent: the line says what did not cross.
     fake.QueueWriteScript(TransferScript(IoStatus::Pending, 0, IoStatus::Failed, 2));
     EXPECT_EQ(trace.WriteFile(port, "ATH\r", 4, &done, &writeBlock), IoStatus::Pending);
@@ -74,13 +77,15 @@ TEST(TraceCommDriverTest, RecordsWhatCrossedWhenTheTransferEnds) {
 
     const std::vector<std::string> expected = {"-> ATZE1\\r",
                                                "-> AT\\\\\\r",
+                                               "-> AT&",
+                                               "!! only 3 of 5 bytes of the write above were sent",
                                                "-> ATH\\r",
                                                "!! only 2 of 4 bytes of the write above were sent",
                                                "<- \\x00\\x1B\\xFF",
                                                "<- OK",
                                                "## not verified: \\x1B[2J"};
     EXPECT_EQ(Lines(out.str()), expected);
-    EXPECT_EQ(fake.Written(), "ATZE1\rAT\\\rAT");
+    EXPECT_EQ(fake.Written(), "ATZE1\rAT\\\rAT&AT");
 }
 
 // The watcher reads the modem's answer while the command's write has not yet returned: the

@@ -372,7 +372,13 @@ IoStatus FakeCommDriver::WriteFile(CommHandle port, const void* src, std::uint32
         const bool open = LoggedOpenPort("WriteFile " + std::to_string(count), port);
         const TransferScript script = NextScript(m_writeScripts);
         *done = 0;
-        if (!open || script.start == IoStatus::Failed) {
+        if (!open) {
+            return IoStatus::Failed;
+        }
+        if (script.start == IoStatus::Failed) {
+            // Failed partway where it reports bytes moved, refused at once otherwise.
+            *done = std::min(count, script.reported.value_or(0));
+            m_written.append(static_cast<const char*>(src), *done);
             return IoStatus::Failed;
         }
         sent.assign(static_cast<const char*>(src),

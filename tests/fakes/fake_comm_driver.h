@@ -29,7 +29,8 @@ struct TransferScript {
                    std::optional<std::uint32_t> reports = std::nullopt)
         : start(begins), incompleteReports(incomplete), end(ends), reported(reports) {}
 
-    // Finished, Pending, or Failed (refused at once).
+    // Finished, Pending, or Failed (refused at once, or partway for a write that reports
+    // bytes moved).
     IoStatus start;
     // While pending: how many GetOverlappedResult calls report Incomplete before the end.
     int incompleteReports;

@@ -11,9 +11,12 @@ Usage: end_to_end.py WINE_RUN PREFIX COUNTRYSET_EXE MODEMSIM SAMPLE_SETTINGS
 """
 import os
 import shutil
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 from wine_modem import Modem, exit_unless_present, settings_text
@@ -26,6 +29,66 @@ SUCCESS = "Country set successfully."
 CANT_FIND = "Can't find modem at the selected COM port."
 CANT_INIT = "Can't initialise modem at the selected COM port."
 CANT_SET = "Can't perform country setting on this model modem!"
+SER2NET = "/usr/sbin/ser2net"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class SerialServer:
+    """The simulator on a pseudo-terminal, served by Debian's ser2net on two loopback ports:
+    Telnet with the Com Port Control option, and raw TCP."""
+
+    def __init__(self, folder, log):
+        self.processes = []
+        sim = subprocess.Popen([MODEMSIM, "--log", log], stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True)
+        self.processes.append(sim)
+        self.device = sim.stdout.readline().strip()
+        self.rfc2217, self.raw = free_port(), free_port()
+        config = os.path.join(folder, "ser2net.yaml")
+        with open(config, "w") as f:
+            for name, accepter, port in (("rfc", "telnet(rfc2217),tcp", self.rfc2217),
+                                         ("raw", "tcp", self.raw)):
+                f.write("connection: &%s\n    accepter: %s,127.0.0.1,%d\n    enable: on\n"
+                        "    connector: serialdev,%s,9600n81,local\n" %
+                        (name, accepter, port, self.device))
+        self.server = subprocess.Popen(
+            [SER2NET, "-n", "-u", "-c", config, "-P", os.path.join(folder, "ser2net.pid")],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.processes.append(self.server)
+        for port in (self.rfc2217, self.raw):
+            for _ in range(500):
+                try:
+                    socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                    break
+                except OSError:
+                    time.sleep(0.02)
+        self.released()
+
+    def released(self):
+        """Waits until no connection of the server holds the device any more, so the next
+        client finds it free."""
+        fds = "/proc/%d/fd" % self.server.pid
+        for _ in range(500):
+            held = False
+            for name in os.listdir(fds):
+                try:
+                    held = held or os.readlink(os.path.join(fds, name)) == self.device
+                except OSError:
+                    pass
+            if not held:
+                return
+            time.sleep(0.01)
+
+    def stop(self):
+        for process in reversed(self.processes):
+            process.send_signal(signal.SIGTERM)
+            process.wait(timeout=30)
+        self.processes[0].stdout.close()
 
 
 class WindowsProgramTest(unittest.TestCase):
@@ -136,6 +199,37 @@ class WindowsProgramTest(unittest.TestCase):
         self.assertEqual(self.read_settings(),
                          text.replace(b"CurrentSet=0\r\n", b"CurrentSet=19\r\n")
                          .replace(b"CurrentCOM=1\r\n", b"CurrentCOM=12\r\n"))
+
+    def test_a_modem_behind_a_serial_server_is_reached_through_winsock(self):
+        if not os.access(SER2NET, os.X_OK):
+            if os.environ.get("COUNTRYSET_SER2NET_REQUIRED"):
+                self.fail("%s is missing (scripts/install-deps installs it)" % SER2NET)
+            self.skipTest("%s is not installed" % SER2NET)
+        log = os.path.join(self.folder, "modem.log")
+        server = SerialServer(self.folder, log)
+        try:
+            text = settings_text(SAMPLE, 0, 1).replace(
+                b";COM1=/dev/ttyUSB0", b"COM1=rfc2217://127.0.0.1:%d\r\nCOM2=socket://localhost:%d"
+                % (server.rfc2217, server.raw))
+            with open(self.settings, "wb") as f:
+                f.write(text)
+            code, out = self.run_scripted("--list-ports")
+            self.assertEqual(code, 0, out)
+            self.assertRegex(out, r"\nCOM1 +rfc2217://127\.0\.0\.1:%d .*network" % server.rfc2217)
+            sent = 0
+            for port, country, code_sent in (("COM1", "Germany", b"42"), ("COM2", "France", b"3D")):
+                with self.subTest(port=port):
+                    code, out = self.run_scripted("--country", country, "--port", port, "--json")
+                    self.assertEqual(code, 0, out)
+                    self.assertIn('"outcome":"set_verified"', out)
+                    with open(log, "rb") as f:
+                        received = f.read()
+                    self.assertEqual(received[sent:],
+                                     b"ATZE1\rAT+GCI?\rAT+GCI=" + code_sent + b"\rAT+GCI?\r")
+                    sent = len(received)
+                    server.released()
+        finally:
+            server.stop()
 
     def test_a_missing_port_sends_nothing(self):
         # COM1 cannot be opened at all; COM2 opens under Wine but is no serial line.

@@ -1,0 +1,228 @@
+#!/usr/bin/python3
+"""The whole job through a serial server on loopback against the same modem on a local line.
+
+Usage: bench/network_ports.py --build DIR [--rounds N] [--out FILE]
+
+DIR holds src/app/countryset and tools/modemsim/countryset-modemsim (for instance build/bench,
+which scripts/bench makes, or build/default). Needs Debian's ser2net (/usr/sbin/ser2net).
+Prints a Markdown report (or writes it to FILE) and exits non-zero when a goal is missed.
+
+One simulator on a pseudo-terminal; ser2net serves that pseudo-terminal on two loopback ports,
+one Telnet with the Com Port Control option, one raw TCP, in two configurations: the server's
+defaults (it gathers a serial port's bytes for some character times before it sends them on,
+and leaves Nagle's algorithm on), and tuned for latency (`chardelay: false`, `tcp(nodelay)`);
+the goal (under 1.5x the local line) is the tuned server's, the defaults' figures are reported.
+The settings file maps COM1 to the pseudo-terminal itself, COM2 to rfc2217://127.0.0.1:P and
+COM3 to socket://127.0.0.1:Q. Each round runs `countryset --country C --port COMn` once per port kind,
+the kinds taking turns, each round asking for the other of two countries so every run sets a
+new one. Measured: the wall time of whole runs (the program's start included), median over the
+rounds. Between runs the harness waits until the server has let the device go (not timed).
+Standard library only.
+"""
+
+import argparse
+import datetime
+import os
+import platform
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(HERE)
+SER2NET = "/usr/sbin/ser2net"
+COUNTRIES = ("Germany", "France")
+GOAL = 1.5
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_listening(port, seconds=10):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.02)
+    raise RuntimeError("the serial server did not listen on %d" % port)
+
+
+class Server:
+    """The simulator and ser2net serving its pseudo-terminal on two loopback ports."""
+
+    def __init__(self, build, root, tuned):
+        self.sim = subprocess.Popen([os.path.join(build, "tools/modemsim/countryset-modemsim")],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.device = self.sim.stdout.readline().strip()
+        self.server = None
+        if not self.device.startswith("/dev/"):
+            self.stop()
+            raise RuntimeError("simulator did not start")
+        self.rfc, self.raw = free_port(), free_port()
+        config = os.path.join(root, "ser2net.yaml")
+        tcp = "tcp(nodelay)" if tuned else "tcp"
+        options = "      chardelay: false\n" if tuned else ""
+        with open(config, "w") as f:
+            f.write("%%YAML 1.1\n---\n"
+                    "connection: &rfc\n    accepter: telnet(rfc2217),%s,127.0.0.1,%d\n"
+                    "    enable: on\n    options:\n      kickolduser: true\n%s"
+                    "    connector: serialdev,%s,9600n81,local\n"
+                    "connection: &raw\n    accepter: %s,127.0.0.1,%d\n    enable: on\n"
+                    "    options:\n      kickolduser: true\n%s"
+                    "    connector: serialdev,%s,9600n81,local\n" %
+                    (tcp, self.rfc, options, self.device, tcp, self.raw, options, self.device))
+        self.server = subprocess.Popen(
+            [SER2NET, "-n", "-u", "-c", config, "-P", os.path.join(root, "ser2net.pid")],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for port in (self.rfc, self.raw):
+            wait_listening(port)
+
+    def released(self):
+        """Waits until no client connection of the server holds the device: the server keeps
+        it open while a connection lives, and our local open takes the device exclusively."""
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            held = False
+            fds = "/proc/%d/fd" % self.server.pid
+            for name in os.listdir(fds):
+                try:
+                    held = held or os.readlink(os.path.join(fds, name)) == self.device
+                except OSError:
+                    pass
+            if not held:
+                return
+            time.sleep(0.01)
+        raise RuntimeError("the serial server still holds %s" % self.device)
+
+    def stop(self):
+        for process in (self.server, self.sim):
+            if process is not None:
+                process.send_signal(signal.SIGTERM)
+                process.wait(timeout=10)
+
+
+class Program:
+    """The program in a folder of its own, COM1 local, COM2 and COM3 through the server."""
+
+    def __init__(self, build, root, server):
+        self.exe = os.path.join(root, "countryset")
+        shutil.copy2(os.path.join(build, "src/app/countryset"), self.exe)
+        with open(os.path.join(SOURCE, "data/countryset.DAT"), "rb") as f:
+            text = f.read()
+        mapping = ("COM1=%s\r\nCOM2=rfc2217://127.0.0.1:%d\r\nCOM3=socket://127.0.0.1:%d\r\n" %
+                   (server.device, server.rfc, server.raw)).encode()
+        text = text.replace(b";COM1=/dev/ttyUSB0\r\n", mapping)
+        with open(self.exe + ".DAT", "wb") as f:
+            f.write(text)
+        self.env = dict(os.environ)
+        self.env.pop("DISPLAY", None)
+        self.env.pop("WAYLAND_DISPLAY", None)
+
+    def run(self, *args):
+        start = time.perf_counter()
+        done = subprocess.run([self.exe, *args], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=self.env)
+        wall = time.perf_counter() - start
+        if done.returncode != 0:
+            raise RuntimeError("%s %s: %d %s" % (self.exe, " ".join(args), done.returncode,
+                                                 done.stderr.decode(errors="replace")))
+        return wall
+
+
+KINDS = (("local line", "COM1"), ("rfc2217://", "COM2"), ("socket://", "COM3"))
+
+
+def measure(program, server, rounds):
+    times = {port: [] for _, port in KINDS}
+    turn = 0
+    for i in range(rounds + 2):
+        for _, port in KINDS:
+            turn += 1
+            server.released()
+            wall = program.run("--country", COUNTRIES[turn % 2], "--port", port)
+            if i >= 2:  # two rounds of warm-up
+                times[port].append(wall)
+    return times
+
+
+CONFIGURATIONS = ((False, "the server's defaults"),
+                  (True, "tuned for latency: `chardelay: false`, `tcp(nodelay)`"))
+
+
+def report(results, load, command):
+    lines = [
+        "# The whole job through a serial server on loopback",
+        "",
+        "- Date: %s" % datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+        "- Machine: %d core(s), Linux %s; load average at start %s" %
+        (os.cpu_count(), platform.release(), load),
+        "- Server: %s" % subprocess.run([SER2NET, "-v"], capture_output=True,
+                                        text=True).stdout.strip(),
+        "- Command: `%s`" % command,
+        "",
+        "| Server | Port | Runs | Median wall | Min wall | Against the local line |",
+        "|---|---|---|---|---|---|",
+    ]
+    met = True
+    for tuned, what in CONFIGURATIONS:
+        times = results[tuned]
+        local = statistics.median(times["COM1"])
+        for kind, port in KINDS:
+            median = statistics.median(times[port])
+            ratio = median / local
+            goal = ""
+            if port != "COM1" and tuned:
+                ok = ratio < GOAL
+                met = met and ok
+                goal = " (goal under %.1fx: %s)" % (GOAL, "met" if ok else "missed")
+            lines.append("| %s | %s (`--port %s`) | %d | %.2f ms | %.2f ms | %.2fx%s |" %
+                         (what, kind, port, len(times[port]), median * 1000,
+                          min(times[port]) * 1000, ratio, goal))
+    return "\n".join(lines) + "\n", met
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--rounds", type=int, default=30)
+    parser.add_argument("--out")
+    args = parser.parse_args()
+    if not os.access(SER2NET, os.X_OK):
+        sys.stderr.write("network_ports: %s is missing (scripts/install-deps installs it)\n" %
+                         SER2NET)
+        return 1
+    build = os.path.abspath(args.build)
+    load = "%.2f %.2f %.2f" % os.getloadavg()
+    results = {}
+    for tuned, _ in CONFIGURATIONS:
+        root = tempfile.mkdtemp(prefix="networkports", dir=os.environ.get("TMPDIR", "/tmp"))
+        server = None
+        try:
+            server = Server(build, root, tuned)
+            results[tuned] = measure(Program(build, root, server), server, args.rounds)
+        finally:
+            if server is not None:
+                server.stop()
+            shutil.rmtree(root, ignore_errors=True)
+    command = "bench/network_ports.py --build %s --rounds %d" % (
+        os.path.relpath(build, SOURCE) if build.startswith(SOURCE) else build, args.rounds)
+    text, met = report(results, load, command)
+    if args.out:
+        with open(args.out, "w") as f:
+            f.write(text)
+    sys.stdout.write(text)
+    return 0 if met else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
