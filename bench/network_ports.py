@@ -25,118 +25,25 @@ import datetime
 import os
 import platform
 import shutil
-import signal
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
-import time
+
+from several_ports import Program
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
-SER2NET = "/usr/sbin/ser2net"
+sys.path.insert(0, os.path.join(SOURCE, "tests", "network"))
+from ser2net_server import SER2NET, SerialServer  # noqa: E402
 COUNTRIES = ("Germany", "France")
 GOAL = 1.5
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_listening(port, seconds=10):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return
-        except OSError:
-            time.sleep(0.02)
-    raise RuntimeError("the serial server did not listen on %d" % port)
-
-
-class Server:
-    """The simulator and ser2net serving its pseudo-terminal on two loopback ports."""
-
-    def __init__(self, build, root, tuned):
-        self.sim = subprocess.Popen([os.path.join(build, "tools/modemsim/countryset-modemsim")],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.device = self.sim.stdout.readline().strip()
-        self.server = None
-        if not self.device.startswith("/dev/"):
-            self.stop()
-            raise RuntimeError("simulator did not start")
-        self.rfc, self.raw = free_port(), free_port()
-        config = os.path.join(root, "ser2net.yaml")
-        tcp = "tcp(nodelay)" if tuned else "tcp"
-        options = "      chardelay: false\n" if tuned else ""
-        with open(config, "w") as f:
-            f.write("%%YAML 1.1\n---\n"
-                    "connection: &rfc\n    accepter: telnet(rfc2217),%s,127.0.0.1,%d\n"
-                    "    enable: on\n    options:\n      kickolduser: true\n%s"
-                    "    connector: serialdev,%s,9600n81,local\n"
-                    "connection: &raw\n    accepter: %s,127.0.0.1,%d\n    enable: on\n"
-                    "    options:\n      kickolduser: true\n%s"
-                    "    connector: serialdev,%s,9600n81,local\n" %
-                    (tcp, self.rfc, options, self.device, tcp, self.raw, options, self.device))
-        self.server = subprocess.Popen(
-            [SER2NET, "-n", "-u", "-c", config, "-P", os.path.join(root, "ser2net.pid")],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for port in (self.rfc, self.raw):
-            wait_listening(port)
-
-    def released(self):
-        """Waits until no client connection of the server holds the device: the server keeps
-        it open while a connection lives, and our local open takes the device exclusively."""
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline:
-            held = False
-            fds = "/proc/%d/fd" % self.server.pid
-            for name in os.listdir(fds):
-                try:
-                    held = held or os.readlink(os.path.join(fds, name)) == self.device
-                except OSError:
-                    pass
-            if not held:
-                return
-            time.sleep(0.01)
-        raise RuntimeError("the serial server still holds %s" % self.device)
-
-    def stop(self):
-        for process in (self.server, self.sim):
-            if process is not None:
-                process.send_signal(signal.SIGTERM)
-                process.wait(timeout=10)
-
-
-class Program:
-    """The program in a folder of its own, COM1 local, COM2 and COM3 through the server."""
-
-    def __init__(self, build, root, server):
-        self.exe = os.path.join(root, "countryset")
-        shutil.copy2(os.path.join(build, "src/app/countryset"), self.exe)
-        with open(os.path.join(SOURCE, "data/countryset.DAT"), "rb") as f:
-            text = f.read()
-        mapping = ("COM1=%s\r\nCOM2=rfc2217://127.0.0.1:%d\r\nCOM3=socket://127.0.0.1:%d\r\n" %
-                   (server.device, server.rfc, server.raw)).encode()
-        text = text.replace(b";COM1=/dev/ttyUSB0\r\n", mapping)
-        with open(self.exe + ".DAT", "wb") as f:
-            f.write(text)
-        self.env = dict(os.environ)
-        self.env.pop("DISPLAY", None)
-        self.env.pop("WAYLAND_DISPLAY", None)
-
-    def run(self, *args):
-        start = time.perf_counter()
-        done = subprocess.run([self.exe, *args], stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=self.env)
-        wall = time.perf_counter() - start
-        if done.returncode != 0:
-            raise RuntimeError("%s %s: %d %s" % (self.exe, " ".join(args), done.returncode,
-                                                 done.stderr.decode(errors="replace")))
-        return wall
+def program(build, root, server):
+    """The program with COM1 the local line, COM2 and COM3 the server's two kinds of port."""
+    return Program(build, root, [server.device, "rfc2217://127.0.0.1:%d" % server.rfc2217,
+                                 "socket://127.0.0.1:%d" % server.raw])
 
 
 KINDS = (("local line", "COM1"), ("rfc2217://", "COM2"), ("socket://", "COM3"))
@@ -208,8 +115,9 @@ def main():
         root = tempfile.mkdtemp(prefix="networkports", dir=os.environ.get("TMPDIR", "/tmp"))
         server = None
         try:
-            server = Server(build, root, tuned)
-            results[tuned] = measure(Program(build, root, server), server, args.rounds)
+            server = SerialServer(os.path.join(build, "tools/modemsim/countryset-modemsim"), root,
+                                  tuned=tuned)
+            results[tuned] = measure(program(build, root, server), server, args.rounds)
         finally:
             if server is not None:
                 server.stop()

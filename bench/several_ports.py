@@ -60,7 +60,8 @@ class Modems:
 
 
 class Program:
-    """The program in a folder of its own (no "." in the path), COM1..COM8 mapped."""
+    """The program in a folder of its own (no "." in the path), COM1, COM2 ... mapped to the
+    devices in their order."""
 
     def __init__(self, build, root, devices):
         self.dir = tempfile.mkdtemp(prefix="several", dir=root)

@@ -11,15 +11,15 @@ Usage: end_to_end.py WINE_RUN PREFIX COUNTRYSET_EXE MODEMSIM SAMPLE_SETTINGS
 """
 import os
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 from wine_modem import Modem, exit_unless_present, settings_text
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "network"))
+from ser2net_server import SER2NET, SerialServer  # noqa: E402
 
 WINE_RUN, PREFIX, PROGRAM, MODEMSIM, SAMPLE = sys.argv[1:6]
 MODEM_PORT = 5  # COM5; the driver's own tests use COM3 and COM4
@@ -29,68 +29,6 @@ SUCCESS = "Country set successfully."
 CANT_FIND = "Can't find modem at the selected COM port."
 CANT_INIT = "Can't initialise modem at the selected COM port."
 CANT_SET = "Can't perform country setting on this model modem!"
-SER2NET = "/usr/sbin/ser2net"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class SerialServer:
-    """The simulator on a pseudo-terminal, served by Debian's ser2net on two loopback ports:
-    Telnet with the Com Port Control option, and raw TCP."""
-
-    def __init__(self, folder, log):
-        self.processes = []
-        sim = subprocess.Popen([MODEMSIM, "--log", log], stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, text=True)
-        self.processes.append(sim)
-        self.device = sim.stdout.readline().strip()
-        self.rfc2217, self.raw = free_port(), free_port()
-        config = os.path.join(folder, "ser2net.yaml")
-        with open(config, "w") as f:
-            for name, accepter, port in (("rfc", "telnet(rfc2217),tcp", self.rfc2217),
-                                         ("raw", "tcp", self.raw)):
-                f.write("connection: &%s\n    accepter: %s,127.0.0.1,%d\n    enable: on\n"
-                        "    connector: serialdev,%s,9600n81,local\n" %
-                        (name, accepter, port, self.device))
-        self.server = subprocess.Popen(
-            [SER2NET, "-n", "-u", "-c", config, "-P", os.path.join(folder, "ser2net.pid")],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.processes.append(self.server)
-        for port in (self.rfc2217, self.raw):
-            for _ in range(500):
-                try:
-                    socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                    break
-                except OSError:
-                    time.sleep(0.02)
-        self.released()
-
-    def released(self):
-        """Waits until no connection of the server holds the device any more, so the next
-        client finds it free."""
-        fds = "/proc/%d/fd" % self.server.pid
-        for _ in range(500):
-            held = False
-            for name in os.listdir(fds):
-                try:
-                    held = held or os.readlink(os.path.join(fds, name)) == self.device
-                except OSError:
-                    pass
-            if not held:
-                return
-            time.sleep(0.01)
-
-    def stop(self):
-        for process in reversed(self.processes):
-            process.send_signal(signal.SIGTERM)
-            process.wait(timeout=30)
-        self.processes[0].stdout.close()
-
-
 class WindowsProgramTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="countryset-wine-Länder-")
@@ -206,7 +144,7 @@ class WindowsProgramTest(unittest.TestCase):
                 self.fail("%s is missing (scripts/install-deps installs it)" % SER2NET)
             self.skipTest("%s is not installed" % SER2NET)
         log = os.path.join(self.folder, "modem.log")
-        server = SerialServer(self.folder, log)
+        server = SerialServer(MODEMSIM, self.folder, log)
         try:
             text = settings_text(SAMPLE, 0, 1).replace(
                 b";COM1=/dev/ttyUSB0", b"COM1=rfc2217://127.0.0.1:%d\r\nCOM2=socket://localhost:%d"
