@@ -30,7 +30,7 @@ import subprocess
 import sys
 import tempfile
 
-from several_ports import Program
+from several_ports import Program, finish, shown_build
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
@@ -122,14 +122,9 @@ def main():
             if server is not None:
                 server.stop()
             shutil.rmtree(root, ignore_errors=True)
-    command = "bench/network_ports.py --build %s --rounds %d" % (
-        os.path.relpath(build, SOURCE) if build.startswith(SOURCE) else build, args.rounds)
+    command = "bench/network_ports.py --build %s --rounds %d" % (shown_build(build), args.rounds)
     text, met = report(results, load, command)
-    if args.out:
-        with open(args.out, "w") as f:
-            f.write(text)
-    sys.stdout.write(text)
-    return 0 if met else 1
+    return finish(text, met, args.out)
 
 
 if __name__ == "__main__":

@@ -187,6 +187,20 @@ def report(figures, rounds, modems, command):
     return "\n".join(lines) + "\n", ratio <= 1.5 and parallel < sequential / 5
 
 
+def shown_build(build):
+    """The build folder as a command line in the report gives it."""
+    return os.path.relpath(build, SOURCE) if build.startswith(SOURCE) else build
+
+
+def finish(text, met, out):
+    """Writes the report to out (when given) and stdout; the exit status tells the goals."""
+    if out:
+        with open(out, "w") as f:
+            f.write(text)
+    sys.stdout.write(text)
+    return 0 if met else 1
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", required=True)
@@ -206,14 +220,9 @@ def main():
         shutil.rmtree(root, ignore_errors=True)
     figures["load"] = load
     command = "bench/several_ports.py --build %s --rounds %d --modems %d" % (
-        os.path.relpath(build, SOURCE) if build.startswith(SOURCE) else build, args.rounds,
-        args.modems)
+        shown_build(build), args.rounds, args.modems)
     text, met = report(figures, args.rounds, args.modems, command)
-    if args.out:
-        with open(args.out, "w") as f:
-            f.write(text)
-    sys.stdout.write(text)
-    return 0 if met else 1
+    return finish(text, met, args.out)
 
 
 if __name__ == "__main__":
