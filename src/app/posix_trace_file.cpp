@@ -1,9 +1,12 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "app/trace_file.h"
 
@@ -97,6 +100,31 @@ bool AppendWhole(std::FILE* file, std::string_view text) {
         text.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
+}
+
+// flock: held by the open file, so it keeps out another process, and another descriptor of
+// this one, alike. Tried without blocking: a user who may read the file could hold it for ever.
+bool LockAppends(std::FILE* file, int waitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        if (::flock(::fileno(file), LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void UnlockAppends(std::FILE* file) {
+    ::flock(::fileno(file), LOCK_UN);
+}
+
+bool IsEmpty(std::FILE* file) {
+    struct stat info {};
+    return ::fstat(::fileno(file), &info) == 0 && info.st_size == 0;
 }
 
 }  // namespace countryset::trace_file

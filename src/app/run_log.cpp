@@ -15,6 +15,10 @@ namespace countryset {
 
 namespace {
 
+// How long a run waits for another process's header-or-line write to the same CSV file: such a
+// write takes microseconds, so only a lock held on purpose lasts this long.
+constexpr int kLockWaitMs = 2000;
+
 // The bytes of text one at a time, with whole UTF-8 characters passed through as they are:
 // each control byte or byte that is not UTF-8 goes to escape, everything else to keep.
 template <typename Escape, typename Keep>
@@ -165,7 +169,7 @@ void RunLog::Append(const RunOutcome& outcome) {
 }
 
 void RunLog::Append(const RunOutcome& outcome, const LogOrigin& origin) {
-    std::string line = LogLine(outcome, origin, m_format);
+    const std::string line = LogLine(outcome, origin, m_format);
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_opened) {
         m_opened = true;
@@ -176,11 +180,15 @@ void RunLog::Append(const RunOutcome& outcome, const LogOrigin& origin) {
             Fail("it cannot be opened: " + problem);
             return;
         }
-        if (empty && m_format == LogFormat::Csv) {
-            line.insert(0, CsvHeader());
-        }
     }
-    if (m_file != nullptr && !trace_file::AppendWhole(m_file, line)) {
+    if (m_file == nullptr) {
+        return;
+    }
+    // A CSV file gets its header from whichever run finds it empty, at the moment it writes.
+    const bool written = m_format == LogFormat::Csv
+                             ? trace_file::AppendFirst(m_file, CsvHeader(), line, kLockWaitMs)
+                             : trace_file::AppendWhole(m_file, line);
+    if (!written) {
         Fail(errno != 0 ? std::strerror(errno) : "a write failed");
     }
 }

@@ -147,4 +147,19 @@ std::vector<std::string> ProgramFiles(const std::string& executablePath) {
     return files;
 }
 
+bool trace_file::AppendFirst(std::FILE* file, std::string_view header, std::string_view line,
+                             int waitMs) {
+    const bool locked = LockAppends(file, waitMs);
+    std::string text;
+    if (IsEmpty(file)) {
+        text = header;
+    }
+    text += line;
+    const bool written = AppendWhole(file, text);
+    if (locked) {
+        UnlockAppends(file);
+    }
+    return written;
+}
+
 }  // namespace countryset

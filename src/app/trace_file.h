@@ -60,6 +60,19 @@ std::FILE* OpenForAppend(const std::string& path, const std::vector<std::string>
 // (errno says why).
 bool AppendWhole(std::FILE* file, std::string_view text);
 
+// Appends line, preceded by header when the file is empty at that moment: the look and the
+// write are one step against other processes appending to the same file this way, so two runs
+// that start a new file together write one header. A process that holds the file's append lock
+// for longer than waitMs does not hold the run: then the line goes out unguarded.
+bool AppendFirst(std::FILE* file, std::string_view header, std::string_view line, int waitMs);
+
+// The platform's side of AppendFirst. The lock is advisory and stands on no byte of the data,
+// so plain appends are never blocked by it; false when it was not had within waitMs.
+bool LockAppends(std::FILE* file, int waitMs);
+void UnlockAppends(std::FILE* file);
+// Whether the file holds nothing now.
+bool IsEmpty(std::FILE* file);
+
 }  // namespace trace_file
 
 }  // namespace countryset

@@ -1,8 +1,11 @@
 #include <io.h>
+#include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "app/trace_file.h"
 
@@ -68,6 +71,49 @@ bool AppendWhole(std::FILE* file, std::string_view text) {
         text.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
+}
+
+namespace {
+
+HANDLE HandleOf(std::FILE* file) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+// The lock's byte lies far beyond any data: the system's locks keep every other handle from
+// the bytes they cover, and a plain append must never meet it.
+OVERLAPPED LockMark() {
+    OVERLAPPED mark{};
+    mark.Offset = 0xFFFFFFFE;
+    mark.OffsetHigh = 0x7FFFFFFF;
+    return mark;
+}
+
+}  // namespace
+
+bool LockAppends(std::FILE* file, int waitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        OVERLAPPED mark = LockMark();
+        if (::LockFileEx(HandleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                         0, &mark)) {
+            return true;
+        }
+        if (::GetLastError() != ERROR_LOCK_VIOLATION ||
+            std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void UnlockAppends(std::FILE* file) {
+    OVERLAPPED mark = LockMark();
+    ::UnlockFileEx(HandleOf(file), 0, 1, 0, &mark);
+}
+
+bool IsEmpty(std::FILE* file) {
+    LARGE_INTEGER size{};
+    return ::GetFileSizeEx(HandleOf(file), &size) && size.QuadPart == 0;
 }
 
 }  // namespace countryset::trace_file

@@ -3,12 +3,15 @@
 
 #include <gmock/gmock.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "app/platform.h"
+#include "app/trace_file.h"
 
 namespace countryset {
 namespace {
@@ -156,6 +159,45 @@ TEST_F(RunLogFileTest, LinesFromSeveralThreadsArriveWhole) {
         RunLog::Check(path, {}, format, &problem)->Append(SetOutcome(), kOrigin);
         EXPECT_EQ(Lines(path).size(), csv ? 102u : 101u);
     }
+}
+
+// Two runs that start a CSV file at once: whichever writes second finds the first's header and
+// line, however their opens and writes interleave. The other run is a second descriptor of the
+// file, as another process's would be.
+TEST_F(RunLogFileTest, RunsStartingAFileTogetherWriteOneHeader) {
+    const std::string path = Path("log.csv");
+    bool empty = false;
+    std::string problem;
+    std::FILE* other = trace_file::OpenForAppend(path, {}, &empty, &problem);
+    std::FILE* mine = trace_file::OpenForAppend(path, {}, &empty, &problem);
+    ASSERT_TRUE(other != nullptr && mine != nullptr) << problem;
+    ASSERT_TRUE(empty);
+
+    // Both found the file empty on opening; the other run holds the lock while it writes.
+    ASSERT_TRUE(trace_file::LockAppends(other, 0));
+    std::atomic<bool> started{false};
+    std::thread run([mine, &started] {
+        started.store(true);
+        EXPECT_TRUE(trace_file::AppendFirst(mine, "h\n", "mine\n", 60000));
+    });
+    // Time for the run to find the file empty, were the lock not kept: it waits for it instead.
+    while (!started.load()) {
+        std::this_thread::yield();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(trace_file::AppendWhole(other, "h\nother\n"));
+    trace_file::UnlockAppends(other);
+    run.join();
+    EXPECT_EQ(Lines(path), (std::vector<std::string>{"h", "other", "mine"}));
+
+    // A lock somebody keeps for ever holds a run only for the wait it is given.
+    ASSERT_TRUE(trace_file::LockAppends(other, 0));
+    EXPECT_FALSE(trace_file::LockAppends(mine, 0));
+    EXPECT_TRUE(trace_file::AppendFirst(mine, "h\n", "late\n", 0));
+    EXPECT_EQ(Lines(path).back(), "late");
+    EXPECT_EQ(Lines(path).size(), 4u);
+    std::fclose(other);
+    std::fclose(mine);
 }
 
 TEST_F(RunLogFileTest, NeverWritesTheProgramsFilesOrAFolder) {
