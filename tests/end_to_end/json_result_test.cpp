@@ -23,16 +23,7 @@ class JsonResultTest : public ::testing::Test, protected SampleModemRig {
 protected:
     // No terminal, nothing to read: as a script runs it.
     ProgramResult RunDetached(const std::vector<std::string>& args) {
-        ProgramFolder::StartOptions options;
-        options.args = args;
-        options.beforeExec = [] {
-            const int null = ::open("/dev/null", O_RDONLY);
-            return ::setsid() >= 0 && null >= 0 && ::dup2(null, 0) == 0;
-        };
-        const int console = ::open("/dev/null", O_RDONLY);
-        const pid_t pid = folder_.Start(console, options);
-        ::close(console);
-        ProgramResult result = folder_.Wait(pid, std::chrono::seconds(30));
+        ProgramResult result = folder_.RunDetached(args, std::chrono::seconds(30));
         lines_ += result.out;
         return result;
     }

@@ -98,6 +98,21 @@ ProgramResult ProgramFolder::Run(const std::string& input, const std::vector<std
     return Wait(pid, timeout);
 }
 
+ProgramResult ProgramFolder::RunDetached(const std::vector<std::string>& args,
+                                         std::chrono::milliseconds timeout,
+                                         std::function<bool()> prepare) const {
+    StartOptions options;
+    options.args = args;
+    options.beforeExec = [prepare = std::move(prepare)] {
+        const int null = ::open("/dev/null", O_RDONLY);
+        return (!prepare || prepare()) && ::setsid() >= 0 && null >= 0 && ::dup2(null, 0) == 0;
+    };
+    const int console = ::open("/dev/null", O_RDONLY);
+    const pid_t pid = Start(console, options);
+    ::close(console);
+    return Wait(pid, timeout);
+}
+
 pid_t ProgramFolder::Start(int console, const std::vector<std::string>& args) const {
     StartOptions options;
     options.args = args;

@@ -40,6 +40,11 @@ public:
     // kills it when it outlives the timeout.
     ProgramResult Run(const std::string& input, const std::vector<std::string>& args = {},
                       std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+    // Runs the program as a script runs it: in a session of its own, without a terminal, with
+    // nothing to read. prepare, if given, runs in the child first; false ends it with status 125.
+    ProgramResult RunDetached(const std::vector<std::string>& args,
+                              std::chrono::milliseconds timeout,
+                              std::function<bool()> prepare = {}) const;
     // Run in two steps, for a test that types while the program runs or kills it at a moment of
     // its choosing: Start reads the console from the descriptor and returns the process id; Wait
     // collects the ending, killing the program when it outlives the timeout.

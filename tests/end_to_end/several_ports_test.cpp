@@ -44,16 +44,7 @@ protected:
     }
 
     ProgramResult Run(const std::vector<std::string>& args) const {
-        ProgramFolder::StartOptions options;
-        options.args = args;
-        options.beforeExec = [] {
-            const int null = ::open("/dev/null", O_RDONLY);
-            return ::setsid() >= 0 && null >= 0 && ::dup2(null, 0) == 0;
-        };
-        const int console = ::open("/dev/null", O_RDONLY);
-        const pid_t pid = folder_.Start(console, options);
-        ::close(console);
-        return folder_.Wait(pid, std::chrono::seconds(60));
+        return folder_.RunDetached(args, std::chrono::seconds(60));
     }
 
     static std::vector<std::string> Lines(const std::string& text) {

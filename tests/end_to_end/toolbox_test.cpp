@@ -35,23 +35,14 @@ protected:
     // No terminal at all: its own session, and nothing to read. fileLimit: the largest size
     // the program may make any file (writes past it fail), 0 for none.
     ProgramResult RunDetached(const std::vector<std::string>& args, rlim_t fileLimit = 0) const {
-        ProgramFolder::StartOptions options;
-        options.args = args;
-        options.beforeExec = [fileLimit] {
-            const int null = ::open("/dev/null", O_RDONLY);
-            if (fileLimit != 0) {
-                const rlimit limit{fileLimit, fileLimit};
-                if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||
-                    ::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-                    return false;
-                }
+        return folder_.RunDetached(args, std::chrono::seconds(30), [fileLimit] {
+            if (fileLimit == 0) {
+                return true;
             }
-            return ::setsid() >= 0 && null >= 0 && ::dup2(null, 0) == 0;
-        };
-        const int console = ::open("/dev/null", O_RDONLY);
-        const pid_t pid = folder_.Start(console, options);
-        ::close(console);
-        return folder_.Wait(pid, std::chrono::seconds(30));
+            const rlimit limit{fileLimit, fileLimit};
+            return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR &&
+                   ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        });
     }
 };
 
